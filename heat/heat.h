@@ -1,0 +1,29 @@
+// The heat solver: the two fragment programs and the passes that run them.
+#pragma once
+
+#include "cg/cgGL.h"
+
+// ---- Programs and their parameters, created once by initShaders ----------
+extern CGcontext cgContext;
+extern CGprofile fragmentProfile;
+extern CGprogram heatProgram;
+extern CGprogram copyProgram;
+extern CGparameter heatTextureParam;
+extern CGparameter invGridSizeParam;
+extern CGparameter timestepParam;
+extern CGparameter copyTextureParam;
+extern bool shadersLoaded;
+
+// The copy program's source, carried inside the program.
+extern const char copyProgramSource[];
+
+void initShaders();
+void heatStep();
+void applyHeat(int x, int y);
+
+// The smiling face stamped on the first frame, as offsets from the grid
+// centre, in stamping order.
+struct CellOffset {
+    int dx, dy;
+};
+extern const CellOffset initialPattern[17];
