@@ -35,6 +35,9 @@ private:
     void parseModeString(const char* mode);
     static std::pair<std::string, std::string> splitKeyValue(const std::string& token);
     void checkFramebufferStatus();
+    void specifyTexture(GLuint name, GLenum internalFormat, GLenum format, GLenum type);
+    static bool recordFramebufferStatus();
+    void deleteAttachment(GLuint name, bool isTexture);
 
     // Tests read the private description through this.
     friend struct FramebufferObjectInspector;
