@@ -1,0 +1,69 @@
+#include "app/app.h"
+#include "app/globals.h"
+
+#include <GL/glew.h>
+#include <GL/freeglut.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+void initGLUT(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitWindowSize(windowWidth, windowHeight);
+    glutInitWindowPosition(200, 100);
+    glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
+    // freeglut's form of handing GLUT the exit routine: closing the window
+    // ends the process through exit(), so the buffers' destructors run.
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_EXIT);
+    windowId = glutCreateWindow("2D Heat Equation");
+
+    if (glewInit() != GLEW_OK) std::cout << "ERROR: could not initialize GLEW!" << std::endl;
+
+    glutDisplayFunc(display);
+    glutReshapeFunc(reshape);
+    glutKeyboardFunc(keyboard);
+    glutSpecialFunc(special);
+    glutMouseFunc(mouse);
+    glutMotionFunc(motion);
+    glutIdleFunc(idle);
+}
+
+void printStartupLines() {
+    std::printf("OpenGL version: %s\n", glGetString(GL_VERSION));
+    std::printf("OpenGL vendor: %s\n", glGetString(GL_VENDOR));
+    std::printf("OpenGL renderer: %s\n\n", glGetString(GL_RENDERER));
+    std::printf("The Heat Equation in 2D on the GPU\n");
+    std::printf("discretized using centered finite differences in space and forward Euler in time\n");
+    std::printf("The heat2d developers [heat2d-dev@lists.example.org]\n\n");
+    std::printf("click left mouse button and move to apply heat!\n");
+}
+
+void reshape(int width, int height) {
+    windowWidth = width;
+    windowHeight = height;
+    glViewport(0, 0, width, height);
+}
+
+void idle() { glutPostRedisplay(); }
+
+void special(int, int, int) {}
+
+void keyboard(unsigned char key, int, int) {
+    switch (key) {
+    case 27:
+        std::exit(0);
+    case 'f':
+        fullscreen = !fullscreen;
+        if (fullscreen) {
+            glutFullScreen();
+        } else {
+            glutSetWindow(windowId);
+            glutPositionWindow(100, 100);
+            glutReshapeWindow(640, 480);
+        }
+        break;
+    default:
+        break;
+    }
+}

@@ -27,3 +27,11 @@ struct CellOffset {
     int dx, dy;
 };
 extern const CellOffset initialPattern[17];
+
+// One GL_QUADS quad over the unit square with texel-unit texture
+// coordinates (0, 0) to (width, height): with the unit square mapped onto a
+// target, each fragment samples the centre of its own texel.
+void drawGridQuad(float width, float height);
+
+// gluErrorString's text, never null (it is for codes GLU does not know).
+const char* glErrorText(unsigned error);

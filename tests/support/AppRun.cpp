@@ -1,0 +1,212 @@
+#include "tests/support/AppRun.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef HEAT2D_BINARY
+#error "HEAT2D_BINARY must name the heat2d executable"
+#endif
+
+void sleepSeconds(double seconds) {
+    timespec ts{static_cast<time_t>(seconds), static_cast<long>((seconds - static_cast<time_t>(seconds)) * 1e9)};
+    nanosleep(&ts, nullptr);
+}
+
+std::string runCommand(const std::string& command, int* status) {
+    std::string result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        if (status) *status = -1;
+        return result;
+    }
+    char buffer[65536];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.append(buffer, n);
+    const int rc = pclose(pipe);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return result;
+}
+
+namespace {
+
+std::string shaderInstalledBesideBinary() {
+    const std::string binary = HEAT2D_BINARY;
+    return binary.substr(0, binary.rfind('/') + 1) + "HeatShader.cg";
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + from);
+    std::ofstream(to, std::ios::binary) << in.rdbuf();
+}
+
+}  // namespace
+
+AppRun::AppRun(const Options& options) {
+    char pattern[] = "/tmp/heat2d-run-XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+    if (options.shader == Shader::Installed) copyFile(shaderInstalledBesideBinary(), dir_ + "/HeatShader.cg");
+    if (options.shader == Shader::Custom) std::ofstream(dir_ + "/HeatShader.cg", std::ios::binary) << options.shaderText;
+
+    int fds[2];
+    if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    std::vector<std::string> args = options.wrapper;
+    // Line-buffered, so lines arrive while the program runs, not only at exit.
+    args.insert(args.end(), {"stdbuf", "-oL", HEAT2D_BINARY});
+
+    pid_ = fork();
+    if (pid_ == 0) {
+        dup2(fds[1], 1);
+        dup2(fds[1], 2);
+        close(fds[0]);
+        close(fds[1]);
+        if (chdir(dir_.c_str()) != 0) _exit(126);
+        for (const std::string& entry : options.environment) putenv(strdup(entry.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    outFd_ = fds[0];
+    fcntl(outFd_, F_SETFL, O_NONBLOCK);
+}
+
+AppRun::~AppRun() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (outFd_ >= 0) close(outFd_);
+    runCommand("rm -rf '" + dir_ + "'");
+}
+
+void AppRun::drainPipe() {
+    char buffer[4096];
+    for (ssize_t n; (n = read(outFd_, buffer, sizeof buffer)) > 0;) out_.append(buffer, static_cast<size_t>(n));
+}
+
+std::string AppRun::output() {
+    drainPipe();
+    return out_;
+}
+
+bool AppRun::waitForOutput(const std::string& text, double seconds) {
+    return waitUntil([&] { return output().find(text) != std::string::npos; }, seconds);
+}
+
+std::vector<std::string> AppRun::outputLines() {
+    std::vector<std::string> lines;
+    std::istringstream in(output());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool AppRun::running() {
+    if (exited_) return false;
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        exited_ = true;
+        if (WIFEXITED(status)) status_ = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status)) status_ = -2, signal_ = WTERMSIG(status);
+        drainPipe();
+        return false;
+    }
+    return true;
+}
+
+int AppRun::waitForExit(double seconds) {
+    if (!waitUntil([&] { return !running(); }, seconds)) return -1;
+    return status_;
+}
+
+unsigned long AppRun::waitForWindow(double seconds) {
+    waitUntil(
+        [&] {
+            if (!running()) return true;
+            const std::string ids =
+                runCommand("xdotool search --onlyvisible --name '^2D Heat Equation$' 2>/dev/null");
+            window_ = std::strtoul(ids.c_str(), nullptr, 10);
+            return window_ != 0;
+        },
+        seconds);
+    return window_;
+}
+
+WindowGeometry AppRun::geometry() const {
+    WindowGeometry g;
+    const std::string info = runCommand("xwininfo -id " + std::to_string(window_) + " 2>/dev/null");
+    auto field = [&](const char* name) {
+        const size_t at = info.find(name);
+        return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + std::strlen(name));
+    };
+    g.x = field("Absolute upper-left X:");
+    g.y = field("Absolute upper-left Y:");
+    g.width = field("Width:");
+    g.height = field("Height:");
+    return g;
+}
+
+Screenshot AppRun::screenshot() const {
+    Screenshot shot;
+    const WindowGeometry g = geometry();
+    if (g.width <= 0 || g.height <= 0) return shot;
+    const std::string bytes = runCommand("import -silent -window " + std::to_string(window_) +
+                                         " -depth 8 rgb:- 2>/dev/null");
+    if (bytes.size() != static_cast<size_t>(g.width) * g.height * 3) return shot;
+    shot.width = g.width;
+    shot.height = g.height;
+    shot.rgb.assign(bytes.begin(), bytes.end());
+    return shot;
+}
+
+void AppRun::key(const std::string& keysym) {
+    // No window manager: keyboard focus follows the pointer.
+    runCommand("xdotool mousemove --window " + std::to_string(window_) + " 1 1 key " + keysym);
+}
+
+void AppRun::moveTo(int x, int y) {
+    runCommand("xdotool mousemove --window " + std::to_string(window_) + " " + std::to_string(x) + " " +
+               std::to_string(y));
+}
+
+void AppRun::click(int x, int y, int button) {
+    moveTo(x, y);
+    runCommand("xdotool click " + std::to_string(button));
+}
+
+void AppRun::press(int x, int y, int button) {
+    moveTo(x, y);
+    runCommand("xdotool mousedown " + std::to_string(button));
+}
+
+void AppRun::release(int button) { runCommand("xdotool mouseup " + std::to_string(button)); }
+
+void AppRun::requestClose() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window_;
+    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, window_, False, NoEventMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+}
