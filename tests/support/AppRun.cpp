@@ -210,3 +210,25 @@ void AppRun::requestClose() {
     XFlush(display);
     XCloseDisplay(display);
 }
+
+void AppRun::sendUnpairedRelease(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return;
+    XEvent event{};
+    event.xbutton.type = ButtonRelease;
+    event.xbutton.window = window_;
+    event.xbutton.root = DefaultRootWindow(display);
+    event.xbutton.x = x;
+    event.xbutton.y = y;
+    event.xbutton.button = Button1;
+    event.xbutton.state = Button1Mask;
+    event.xbutton.same_screen = True;
+    XSendEvent(display, window_, False, ButtonReleaseMask, &event);
+    XFlush(display);
+    XCloseDisplay(display);
+}
+
+void AppRun::resize(int width, int height) {
+    runCommand("xdotool windowsize " + std::to_string(window_) + " " + std::to_string(width) + " " +
+               std::to_string(height));
+}

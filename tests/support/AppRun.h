@@ -60,6 +60,11 @@ public:
     void click(int x, int y, int button = 1);
     void press(int x, int y, int button = 1);
     void release(int button = 1);
+    // A left-button release delivered to the window with no press before it,
+    // as when the press went to another window.
+    void sendUnpairedRelease(int x, int y);
+    // Resizes the window as a user or window manager would.
+    void resize(int width, int height);
     // A window manager's close request (WM_DELETE_WINDOW).
     void requestClose();
 
