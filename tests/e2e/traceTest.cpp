@@ -1,0 +1,260 @@
+// The order of GL calls in one frame, one stamp and the way out, recorded
+// from the real program with apitrace.
+#include "tests/support/AppRun.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+// The calls of a trace, one text each ("glViewport(x = 0, y = 0, ...)"),
+// without call numbers and return values.
+std::vector<std::string> dumpCalls(const std::string& trace) {
+    int status = 0;
+    const std::string dump = runCommand("apitrace dump --color=never '" + trace + "' 2>/dev/null", &status);
+    std::vector<std::string> calls;
+    std::istringstream in(dump);
+    for (std::string line; std::getline(in, line);) {
+        const size_t space = line.find(' ');
+        if (line.empty() || line[0] < '0' || line[0] > '9' || space == std::string::npos) continue;
+        std::string call = line.substr(space + 1);
+        // "name(args) = result" and "// comments" keep only name(args)
+        int depth = 0;
+        for (size_t i = 0; i < call.size(); ++i) {
+            if (call[i] == '(') ++depth;
+            if (call[i] == ')' && --depth == 0) {
+                call.resize(i + 1);
+                break;
+            }
+        }
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+// Finds `expected` as an ordered subsequence of calls[from, to): each entry is
+// a prefix of a call's text. Returns where the match ended, or npos with the
+// first entry that could not be found in *missing.
+size_t matchInOrder(const std::vector<std::string>& calls, size_t from, size_t to,
+                    const std::vector<std::string>& expected, std::string* missing) {
+    size_t at = from;
+    for (const std::string& want : expected) {
+        while (at < to && calls[at].compare(0, want.size(), want) != 0) ++at;
+        if (at == to) {
+            *missing = want;
+            return std::string::npos;
+        }
+        ++at;
+    }
+    return at;
+}
+
+std::string around(const std::vector<std::string>& calls, size_t from, size_t to) {
+    std::string text;
+    for (size_t i = from; i < to && i < calls.size(); ++i) text += "  " + calls[i] + "\n";
+    return text;
+}
+
+class Trace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int status = 0;
+        runCommand("command -v apitrace", &status);
+        ASSERT_EQ(status, 0) << "apitrace is not installed (scripts/test.sh installs it)";
+        AppRun::Options options;
+        options.wrapper = {"apitrace", "trace", "--api", "gl", "--output", "heat2d.trace"};
+        AppRun app(options);
+        ASSERT_NE(app.waitForWindow(30), 0u) << app.output();
+        sleepSeconds(1.0);
+        app.click(320, 240);  // one stamp, at cell (32, 31)
+        sleepSeconds(0.5);
+        app.key("Escape");
+        ASSERT_EQ(app.waitForExit(20), 0) << app.output();
+        calls = dumpCalls(app.workDir() + "/heat2d.trace");
+        ASSERT_GT(calls.size(), 100u) << app.output();
+    }
+    std::vector<std::string> calls;
+};
+
+const std::vector<std::string> heatStepCalls = {
+    "glPushAttrib(mask = GL_ALL_ATTRIB_BITS)",
+    "glGetIntegerv(pname = GL_VIEWPORT",
+    "glViewport(x = 0, y = 0, width = 64, height = 64)",
+    "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = ",
+    "glDisable(cap = GL_TEXTURE_2D)",
+    "glDisable(cap = GL_TEXTURE_RECTANGLE",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glOrtho(left = 0, right = 1, bottom = 0, top = 1",
+    "glMatrixMode(mode = GL_MODELVIEW)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+    "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
+    "glBindTexture(target = GL_TEXTURE_RECTANGLE",
+    "glProgramLocalParameter4fARB(target = GL_FRAGMENT_PROGRAM_ARB, index = ",
+    "glBegin(mode = GL_QUADS)",
+    "glTexCoord2f(s = 0, t = 0)",
+    "glVertex2f(x = 0, y = 0)",
+    "glTexCoord2f(s = 64, t = 0)",
+    "glVertex2f(x = 1, y = 0)",
+    "glTexCoord2f(s = 64, t = 64)",
+    "glVertex2f(x = 1, y = 1)",
+    "glTexCoord2f(s = 0, t = 64)",
+    "glVertex2f(x = 0, y = 1)",
+    "glEnd()",
+    "glPopMatrix()",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPopMatrix()",
+    "glViewport(x = 0, y = 0, width = 640, height = 480)",
+    "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = 0)",
+    "glPopAttrib()",
+};
+
+const std::vector<std::string> presentCalls = {
+    "glClear(mask = GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT)",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glOrtho(left = 0, right = 1, bottom = 0, top = 1",
+    "glMatrixMode(mode = GL_MODELVIEW)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glEnable(cap = GL_TEXTURE_RECTANGLE",
+    "glBindTexture(target = GL_TEXTURE_RECTANGLE",
+    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_S, param = GL_CLAMP_TO_EDGE)",
+    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_T, param = GL_CLAMP_TO_EDGE)",
+    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MIN_FILTER, param = GL_LINEAR)",
+    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MAG_FILTER, param = GL_LINEAR)",
+    "glTexEnvf(target = GL_TEXTURE_ENV, pname = GL_TEXTURE_ENV_MODE, param = GL_REPLACE)",
+    "glBegin(mode = GL_QUADS)",
+    "glTexCoord2f(s = 0, t = 0)",
+    "glVertex2f(x = 0, y = 0)",
+    "glTexCoord2f(s = 64, t = 0)",
+    "glVertex2f(x = 1, y = 0)",
+    "glTexCoord2f(s = 64, t = 64)",
+    "glVertex2f(x = 1, y = 1)",
+    "glTexCoord2f(s = 0, t = 64)",
+    "glVertex2f(x = 0, y = 1)",
+    "glEnd()",
+    "glPopMatrix()",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPopMatrix()",
+    "glDisable(cap = GL_LIGHTING)",
+    "glDisable(cap = GL_TEXTURE_2D)",
+    "glDisable(cap = GL_TEXTURE_RECTANGLE",
+    "glColor3f(red = 0, green = 1, blue = 0)",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glOrtho(left = 0, right = 200, bottom = 0, top = 200",
+    "glMatrixMode(mode = GL_MODELVIEW)",
+    "glPushMatrix()",
+    "glLoadIdentity()",
+    "glRasterPos3f(x = 180, y = 5, z = 0)",
+    "glBitmap(",
+    "glPopMatrix()",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPopMatrix()",
+    "glMatrixMode(mode = GL_MODELVIEW)",
+    "glGetError()",
+    "glXSwapBuffers(",
+};
+
+TEST_F(Trace, aFrameStepsPresentsReadsOutChecksAndSwapsInOrder) {
+    // A frame from the middle of the run: between two swaps.
+    std::vector<size_t> swaps;
+    for (size_t i = 0; i < calls.size(); ++i)
+        if (calls[i].rfind("glXSwapBuffers(", 0) == 0) swaps.push_back(i);
+    ASSERT_GT(swaps.size(), 5u);
+    const size_t from = swaps[swaps.size() / 2], to = swaps[swaps.size() / 2 + 1] + 1;
+    std::vector<std::string> frame = heatStepCalls;
+    frame.insert(frame.end(), presentCalls.begin(), presentCalls.end());
+    std::string missing;
+    EXPECT_NE(matchInOrder(calls, from + 1, to, frame, &missing), std::string::npos)
+        << "missing or out of order: " << missing << "\nthe frame:\n" << around(calls, from, to);
+}
+
+TEST_F(Trace, aStampCopiesThenAddsTheCellThenFlips) {
+    // The click's stamp is the one quad at cell (32, 31) after the first frame.
+    size_t cell = std::string::npos;
+    for (size_t i = 0; i + 1 < calls.size(); ++i)
+        if (calls[i] == "glVertex2f(x = 32, y = 31)" && calls[i + 1] == "glVertex2f(x = 33, y = 31)") cell = i;
+    ASSERT_NE(cell, std::string::npos) << "no stamp at cell (32, 31) in the trace";
+    size_t start = cell;
+    while (start > 0 && calls[start].rfind("glPushAttrib(mask = GL_ALL_ATTRIB_BITS)", 0) != 0) --start;
+    const std::vector<std::string> stamp = {
+        "glPushAttrib(mask = GL_ALL_ATTRIB_BITS)",
+        "glGetIntegerv(pname = GL_VIEWPORT",
+        "glViewport(x = 0, y = 0, width = 64, height = 64)",
+        "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = ",
+        "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
+        "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+        "glClearColor(red = 0, green = 0, blue = 0, alpha = 1)",
+        "glClear(mask = GL_COLOR_BUFFER_BIT)",
+        "glDisable(cap = GL_DEPTH_TEST)",
+        "glDisable(cap = GL_TEXTURE_2D)",
+        "glMatrixMode(mode = GL_MODELVIEW)",
+        "glPushMatrix()",
+        "glLoadIdentity()",
+        "glMatrixMode(mode = GL_PROJECTION)",
+        "glPushMatrix()",
+        "glLoadIdentity()",
+        "glOrtho(left = 0, right = 1, bottom = 0, top = 1",
+        "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+        "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
+        "glEnable(cap = GL_TEXTURE_RECTANGLE",
+        "glBindTexture(target = GL_TEXTURE_RECTANGLE",
+        "glTexEnvf(target = GL_TEXTURE_ENV, pname = GL_TEXTURE_ENV_MODE, param = GL_REPLACE)",
+        "glBegin(mode = GL_QUADS)",
+        "glTexCoord2f(s = 64, t = 64)",
+        "glEnd()",
+        "glDisable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+        "glEnable(cap = GL_BLEND)",
+        "glBlendFunc(sfactor = GL_ONE, dfactor = GL_ONE)",
+        "glDisable(cap = GL_TEXTURE_RECTANGLE",
+        "glMatrixMode(mode = GL_PROJECTION)",
+        "glLoadIdentity()",
+        "glOrtho(left = 0, right = 64, bottom = 0, top = 64",
+        "glColor3f(red = 1, green = 0, blue = 0)",
+        "glBegin(mode = GL_QUADS)",
+        "glVertex2f(x = 32, y = 31)",
+        "glVertex2f(x = 33, y = 31)",
+        "glVertex2f(x = 33, y = 32)",
+        "glVertex2f(x = 32, y = 32)",
+        "glEnd()",
+        "glMatrixMode(mode = GL_PROJECTION)",
+        "glPopMatrix()",
+        "glMatrixMode(mode = GL_MODELVIEW)",
+        "glPopMatrix()",
+        "glViewport(x = 0, y = 0, width = 640, height = 480)",
+        "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = 0)",
+        "glDisable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+        "glPopAttrib()",
+    };
+    std::string missing;
+    const size_t end = matchInOrder(calls, start, std::min(calls.size(), cell + 40), stamp, &missing);
+    EXPECT_NE(end, std::string::npos) << "missing or out of order: " << missing << "\nthe stamp:\n"
+                                      << around(calls, start, cell + 40);
+}
+
+TEST_F(Trace, exitReleasesBufferOneThenBufferZero) {
+    // The two buffers' creation names their texture and framebuffer; the
+    // way out deletes them, buffer 1 first.
+    std::vector<std::string> deletes;
+    for (const std::string& call : calls)
+        if (call.rfind("glDelete", 0) == 0) deletes.push_back(call);
+    ASSERT_EQ(deletes.size(), 6u) << around(deletes, 0, deletes.size());
+    EXPECT_EQ(deletes[0].rfind("glDeleteTextures(", 0), 0u);
+    EXPECT_EQ(deletes[1].rfind("glDeleteFramebuffersEXT(", 0), 0u);
+    EXPECT_EQ(deletes[2].rfind("glDeleteProgramsARB(", 0), 0u);
+    EXPECT_EQ(deletes[3].rfind("glDeleteTextures(", 0), 0u);
+    EXPECT_EQ(deletes[4].rfind("glDeleteFramebuffersEXT(", 0), 0u);
+    EXPECT_EQ(deletes[5].rfind("glDeleteProgramsARB(", 0), 0u);
+    // buffer 1 was created second, so its names are the larger ones
+    EXPECT_GT(deletes[0], deletes[3]);
+}
+
+}  // namespace
