@@ -63,8 +63,9 @@ TEST(BadShader, reportedOnceAndTheProgramKeepsRunning) {
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].rfind("Cg ERROR: ", 0) != 0) continue;
             EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.errorPattern))) << lines[i];
-            if (i > 0 && lines[i - 1].rfind("GL ERROR: ", 0) != 0)
+            if (i > 0 && lines[i - 1].rfind("GL ERROR: ", 0) != 0) {
                 EXPECT_EQ(linesStartingWith(lines, "GL ERROR: "), 0) << "a GL ERROR line must come right before";
+            }
         }
     }
 }

@@ -53,6 +53,8 @@ void copyFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+AppRun::AppRun() : AppRun(Options()) {}
+
 AppRun::AppRun(const Options& options) {
     char pattern[] = "/tmp/heat2d-run-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");

@@ -28,7 +28,8 @@ public:
         std::vector<std::string> wrapper;      // run under this command (e.g. apitrace trace ...)
     };
 
-    explicit AppRun(const Options& options = Options());
+    AppRun();
+    explicit AppRun(const Options& options);
     ~AppRun();  // kills the program if it is still running, removes its folder
     AppRun(const AppRun&) = delete;
     AppRun& operator=(const AppRun&) = delete;
