@@ -21,3 +21,5 @@ void cgGLSetTextureParameter(CGparameter param, GLuint texture);
 void cgGLEnableTextureParameter(CGparameter param);
 void cgGLSetParameter1f(CGparameter param, float x);
 void cgGLSetParameter2f(CGparameter param, float x, float y);
+void cgGLSetParameter3f(CGparameter param, float x, float y, float z);
+void cgGLSetParameter4f(CGparameter param, float x, float y, float z, float w);

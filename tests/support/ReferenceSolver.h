@@ -76,8 +76,8 @@ inline float roundToHalf(float v) {
     return std::copysign(r, v);
 }
 
-// The spacing of half floats around v: the most one rounding can move v
-// is half of this.
+// The spacing of half floats around v: a rounding store moves v by at most
+// half of this, a truncating one (llvmpipe's) by up to all of it.
 inline float halfSpacing(float v) {
     float a = std::fabs(v);
     if (a == 0) return std::ldexp(1.0f, -24);

@@ -1,0 +1,15 @@
+// Code generator: checked syntax tree to ARB fragment program text. The text
+// is predictable (R<n> for variables, T<n> for a statement's temporaries,
+// c<n> for constants) so that it reads well in tests and in debugging.
+#pragma once
+
+#include "cg/ast.h"
+#include "cg/checker.h"
+
+#include <string>
+
+namespace cgc {
+
+std::string generate(const Program& program, const Checked& checked);
+
+}  // namespace cgc
