@@ -313,7 +313,7 @@ private:
         e.type = floatType(std::max(wa, wb));
         if (e.op == '/' && b.isConst)
             for (int i = 0; i < wb; ++i)
-                if (b.value[i] == 0) error(b.loc, "division by zero");
+                if (b.value[i] == 0) error(e.loc, "division by zero");
         if (!(e.isConst = a.isConst && b.isConst)) return;
         for (int i = 0; i < e.type.width; ++i) {
             float x = component(a, i), y = component(b, i);

@@ -1,0 +1,148 @@
+// The compiler without GL: the text it generates, the parameters it lays
+// out, and the limits that keep hostile input from exhausting the stack.
+#include "cg/compiler.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+// The copy program as the program embeds it (see GLTargets.cpp).
+const char kCopyProgram[] =
+    "void main( float4 texcoord : TEXCOORD,\n"
+    "\t\t\tuniform samplerRECT texture,\n"
+    "\t\t\tout float4 color: COLOR ) {\n"
+    "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
+
+std::string readHeatShader() {
+    std::ifstream in(HEAT_SHADER_PATH, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(CgCompiler, CopyProgramText) {
+    cgc::Compiled out = cgc::compile(kCopyProgram, "<string>");
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.text,
+              "!!ARBfp1.0\n"
+              "# texture[0] = texture (samplerRECT)\n"
+              "TEMP R0, T0;\n"
+              "TEX T0, fragment.texcoord[0], texture[0], RECT;\n"
+              "MOV R0, T0;\n"
+              "MOV result.color, R0;\n"
+              "END\n");
+}
+
+TEST(CgCompiler, ParametersInDeclarationOrder) {
+    struct Expected {
+        const char* name;
+        bool sampler;
+        int width, slot;
+    };
+    struct Case {
+        std::string source;
+        std::vector<Expected> parameters;
+    } cases[] = {
+        {readHeatShader(), {{"heatTexture", true, 1, 0}, {"invGridSize", false, 2, 0}, {"timestep", false, 1, 1}}},
+        {kCopyProgram, {{"texture", true, 1, 0}}},
+        // Unused uniforms are parameters too; samplers and numbers count apart.
+        {"float4 main(uniform float a, uniform sampler2D s, uniform float4 b, uniform samplerRECT r,"
+         " uniform half3 c) : COLOR { return 0; }",
+         {{"a", false, 1, 0}, {"s", true, 1, 0}, {"b", false, 4, 1}, {"r", true, 1, 1}, {"c", false, 3, 2}}},
+    };
+    for (const Case& c : cases) {
+        cgc::Compiled out = cgc::compile(c.source, "test.cg");
+        ASSERT_TRUE(out.ok) << out.error;
+        ASSERT_EQ(out.parameters.size(), c.parameters.size());
+        for (std::size_t i = 0; i < c.parameters.size(); ++i) {
+            SCOPED_TRACE(c.parameters[i].name);
+            EXPECT_EQ(out.parameters[i].name, c.parameters[i].name);
+            EXPECT_EQ(out.parameters[i].sampler, c.parameters[i].sampler);
+            EXPECT_EQ(out.parameters[i].width, c.parameters[i].width);
+            EXPECT_EQ(out.parameters[i].slot, c.parameters[i].slot);
+        }
+    }
+}
+
+TEST(CgCompiler, ConstantsFoldAndPrintExactly) {
+    // Constant expressions become one PARAM; no instruction computes them.
+    cgc::Compiled out = cgc::compile(
+        "#define K 0.1\nstatic const float2 S = float2(3, K * 2);\n"
+        "float4 main() : COLOR { return float4(S / 4, -S.y, (float)1e-7); }", "k.cg");
+    ASSERT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.text,
+              "!!ARBfp1.0\n"
+              "PARAM c0 = {0.75, 0.05, -0.2, 1e-07};\n"
+              "MOV result.color, c0;\n"
+              "END\n");
+}
+
+TEST(CgCompiler, HostileInputGivesErrorsNotCrashes) {
+    struct Case {
+        const char* what;
+        std::string source;
+        const char* message;  // expected within the error
+    } cases[] = {
+        {"deep parentheses", "float4 main() : COLOR { return " + std::string(100000, '(') + "1;}",
+         "nesting is too deep"},
+        {"deep blocks", "void main(out float4 c : COLOR) " + std::string(5000, '{'), "nesting is too deep"},
+        {"deep unary minus", "float4 main() : COLOR { return " + [] {
+             std::string s;
+             for (int i = 0; i < 50000; ++i) s += "- ";
+             return s;
+         }() + "1;}",
+         "nesting is too deep"},
+        {"long chain", [] {
+             std::string s = "float4 main(float4 t : TEXCOORD) : COLOR { return t";
+             for (int i = 0; i < 100000; ++i) s += " + t";
+             return s + "; }";
+         }(), "expression is too complex"},
+        {"long swizzle chain", "float4 main(float4 t : TEXCOORD) : COLOR { return t" + [] {
+             std::string s;
+             for (int i = 0; i < 50000; ++i) s += ".x";
+             return s;
+         }() + "; }", "expression is too complex"},
+        // Each level doubles a list of arguments: 2^39 tokens unless stopped.
+        {"runaway macro", [] {
+             std::string s = "#define M0 1,\n";
+             for (int i = 1; i < 40; ++i)
+                 s += "#define M" + std::to_string(i) + " M" + std::to_string(i - 1) + " M" +
+                      std::to_string(i - 1) + "\n";
+             return s + "float4 main() : COLOR { return float4(M39 1); }";
+         }(), "macro expansion is too large"},
+        {"self-referring macro", "#define t t\nfloat4 main() : COLOR { return t; }", "'t' is not declared"},
+        {"number out of range", "float4 main() : COLOR { return 1e39; }", "number '1e39' is out of range"},
+        {"folded overflow", "float4 main() : COLOR { return 3e38 * 10; }", "constant expression overflows"},
+        {"NUL in the text", std::string("float4 main() : COLOR { return 1;\0 }", 36), "unexpected character '\\x00'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cgc::Compiled out = cgc::compile(c.source, "h.cg");
+        EXPECT_FALSE(out.ok);
+        EXPECT_NE(out.error.find(c.message), std::string::npos) << out.error;
+        EXPECT_EQ(out.error.rfind("h.cg:", 0), 0u) << out.error;
+    }
+}
+
+TEST(CgCompiler, PlacesCountLinesAndColumnsAcrossCommentsAndMacros) {
+    struct Case {
+        std::string source;
+        const char* error;
+    } cases[] = {
+        {"/* one\n two */ float4 main() : COLOR\n{\n\treturn y;\n}", "p.cg:4:9: error: 'y' is not declared"},
+        {"// line\r\nfloat4 main() : COLOR { return 1; } @", "p.cg:2:37: error: unexpected character '@'"},
+        // An error inside an expansion is reported where the macro is used.
+        {"#define BAD (1 +)\nfloat4 main() : COLOR {\n  return BAD;\n}", "p.cg:3:10: error: expression expected near ')'"},
+        {"#define A 1\n#define A 2\n", "p.cg:2:9: error: 'A' is redefined differently"},
+    };
+    for (const Case& c : cases) {
+        cgc::Compiled out = cgc::compile(c.source, "p.cg");
+        EXPECT_EQ(out.error, c.error);
+    }
+}
+
+}  // namespace
