@@ -1,76 +1,18 @@
 // The compiler over many mutated versions of valid programs: every run ends
 // in generated text or one error line, never a crash or a hang.
 #include "cg/compiler.h"
+#include "tests/cg/Mutations.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <string>
-#include <vector>
-
 namespace {
-
-std::vector<std::string> seeds() {
-    std::ifstream in(HEAT_SHADER_PATH, std::ios::binary);
-    std::stringstream heat;
-    heat << in.rdbuf();
-    return {
-        heat.str(),
-        "void main( float4 texcoord : TEXCOORD,\n\t\t\tuniform samplerRECT texture,\n"
-        "\t\t\tout float4 color: COLOR ) {\n\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n",
-        "#define S 2.0h\nstatic const half3 K = half3(1, .5, 1e-3f);\n"
-        "float4 main(float4 c : COLOR0, float2 t : TEXCOORD1, uniform sampler2D s) : COLOR {\n"
-        "  const float4 v = tex2D(s, t.yx) * S;\n  float4 r = (float4)0, q;\n"
-        "  r.rgb = lerp(v.rgb, K, saturate(dot(c.xyz, K)));\n  r.a = clamp(frac(v.w), 0, abs(floor(-c.w)));\n"
-        "  r /= max(min(c, v), 1); r -= c.wzyx; r *= float4(c.xy, 1, K.z); q = r;\n  { return q.xyzw + -r; }\n}\n",
-    };
-}
-
-const char* const kFragments[] = {
-    "(", ")", "{", "}", ";", ",", ".", ".xyzw", ".q", "=", "+=", "/", "*", "-", "float4", "half", "float2(",
-    "#define X ", "\n#define Y Y\n", "/*", "*/", "//", "1e", "1.5h", "0", "return", "main", "uniform", "out", ":",
-    "COLOR", "TEXCOORD9", "texRECT(", "dot(", "static const", "if", "for", "\\", "\"", "\0", "\xff", "#", "(float3)",
-};
-
-std::string mutate(std::string text, std::mt19937& random) {
-    int edits = 1 + int(random() % 4);
-    for (int e = 0; e < edits; ++e) {
-        std::size_t at = text.empty() ? 0 : random() % (text.size() + 1);
-        switch (random() % 6) {
-            case 0:  // delete a run
-                text.erase(at, random() % 8);
-                break;
-            case 1:  // one random byte
-                text.insert(at, 1, char(random() % 256));
-                break;
-            case 2:  // overwrite a byte
-                if (at < text.size()) text[at] = char(random() % 256);
-                break;
-            case 3: {  // a fragment of the language
-                const char* f = kFragments[random() % (sizeof kFragments / sizeof *kFragments)];
-                text.insert(at, f[0] ? std::string(f) : std::string(1, '\0'));
-                break;
-            }
-            case 4: {  // duplicate a slice
-                std::size_t from = text.empty() ? 0 : random() % text.size();
-                text.insert(at, text.substr(from, random() % 32));
-                break;
-            }
-            default:  // cut the text short
-                text.resize(at);
-        }
-    }
-    return text;
-}
 
 TEST(CgFuzz, MutatedProgramsCompileOrFailCleanly) {
     std::mt19937 random(20261207);
-    std::vector<std::string> bases = seeds();
+    std::vector<std::string> bases = cgtest::seeds();
     int compiled = 0, failed = 0;
     for (int i = 0; i < 20000; ++i) {
-        std::string source = mutate(bases[std::size_t(i) % bases.size()], random);
+        std::string source = cgtest::mutate(bases[std::size_t(i) % bases.size()], random);
         cgc::Compiled out = cgc::compile(source, "f.cg");
         if (out.ok) {
             ++compiled;
