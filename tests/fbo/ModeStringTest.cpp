@@ -136,7 +136,7 @@ TEST(FramebufferObjectModeString, defaultConstructorDescribesOneHalfFloatTexture
     EXPECT_EQ(describe(f), rgba16t);
 }
 
-TEST(FramebufferObjectModeString, constructionLeavesNoGlNameAndNoStateBehind) {
+TEST(FramebufferObjectModeString, constructionZeroesNamesAndViewportOutsideStaticStorage) {
     // On the stack the storage is not zeroed for us.
     alignas(FramebufferObject) unsigned char storage[sizeof(FramebufferObject)];
     std::memset(storage, 0xA5, sizeof storage);
