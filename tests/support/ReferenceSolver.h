@@ -12,7 +12,7 @@
 namespace heatref {
 
 // Must match DIFFUSION in shaders/HeatShader.cg.
-constexpr float kDiffusion = 2.5e-5f;
+constexpr float kDiffusion = 1e-5f;
 
 struct Grid {
     int width = 0, height = 0;
