@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -164,16 +165,56 @@ WindowGeometry AppRun::geometry() const {
 }
 
 Screenshot AppRun::screenshot() const {
+    // xwd is quick (no conversion), which matters: the field changes fast.
     Screenshot shot;
-    const WindowGeometry g = geometry();
-    if (g.width <= 0 || g.height <= 0) return shot;
-    const std::string bytes = runCommand("import -silent -window " + std::to_string(window_) +
-                                         " -depth 8 rgb:- 2>/dev/null");
-    if (bytes.size() != static_cast<size_t>(g.width) * g.height * 3) return shot;
-    shot.width = g.width;
-    shot.height = g.height;
-    shot.rgb.assign(bytes.begin(), bytes.end());
+    const std::string xwd = runCommand("xwd -silent -id " + std::to_string(window_) + " 2>/dev/null");
+    auto field = [&](int i) -> uint32_t {
+        if (xwd.size() < 4u * (i + 1)) return 0;
+        const auto* p = reinterpret_cast<const unsigned char*>(xwd.data()) + 4 * i;
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    };
+    const uint32_t headerSize = field(0), format = field(2), width = field(4), height = field(5),
+                   byteOrder = field(7), bitsPerPixel = field(11), bytesPerLine = field(12),
+                   masks[3] = {field(14), field(15), field(16)}, colors = field(19);
+    const size_t data = size_t(headerSize) + size_t(colors) * 12;
+    // ZPixmap, 32 bits a pixel, as a 24-bit TrueColor X server gives.
+    if (format != 2 || bitsPerPixel != 32 || width == 0 || xwd.size() < data + size_t(bytesPerLine) * height)
+        return shot;
+    shot.width = int(width);
+    shot.height = int(height);
+    shot.rgb.resize(size_t(width) * height * 3);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const auto* q = reinterpret_cast<const unsigned char*>(xwd.data()) + data + size_t(y) * bytesPerLine + 4 * x;
+            const uint32_t pixel = byteOrder == 0 ? uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16 | uint32_t(q[3]) << 24
+                                                  : uint32_t(q[3]) | uint32_t(q[2]) << 8 | uint32_t(q[1]) << 16 | uint32_t(q[0]) << 24;
+            for (int c = 0; c < 3; ++c) {
+                uint32_t v = pixel & masks[c], m = masks[c];
+                while (m && !(m & 1)) v >>= 1, m >>= 1;
+                shot.rgb[(size_t(y) * width + x) * 3 + c] = static_cast<unsigned char>(v);
+            }
+        }
     return shot;
+}
+
+void AppRun::xdotool(const std::string& commands) {
+    runCommand("xdotool " + commands);
+}
+
+void AppRun::clicks(int x, int y, int count, int button) {
+    xdotool("mousemove --window " + std::to_string(window_) + " " + std::to_string(x) + " " + std::to_string(y) +
+            " click --repeat " + std::to_string(count) + " --delay 1 " + std::to_string(button));
+}
+
+void AppRun::drag(const std::vector<std::pair<int, int>>& path, int button) {
+    if (path.empty()) return;
+    auto move = [&](const std::pair<int, int>& p) {
+        return " mousemove --window " + std::to_string(window_) + " " + std::to_string(p.first) + " " +
+               std::to_string(p.second);
+    };
+    std::string commands = move(path.front()) + " mousedown " + std::to_string(button);
+    for (size_t i = 1; i < path.size(); ++i) commands += move(path[i]);
+    xdotool(commands + " mouseup " + std::to_string(button));
 }
 
 void AppRun::key(const std::string& keysym) {

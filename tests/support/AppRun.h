@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct WindowGeometry {
@@ -61,6 +62,11 @@ public:
     void click(int x, int y, int button = 1);
     void press(int x, int y, int button = 1);
     void release(int button = 1);
+    // Several events in one xdotool run, so they arrive within milliseconds.
+    void xdotool(const std::string& commands);
+    void clicks(int x, int y, int count, int button = 1);
+    // Press at the first point, move through the others, release.
+    void drag(const std::vector<std::pair<int, int>>& path, int button = 1);
     // A left-button release delivered to the window with no press before it,
     // as when the press went to another window.
     void sendUnpairedRelease(int x, int y);
