@@ -5,6 +5,7 @@
 #include "cg/lexer.h"
 #include "cg/parser.h"
 
+#include <exception>
 #include <new>
 
 namespace cgc {
@@ -30,6 +31,8 @@ Compiled compile(const char* source, std::size_t length, const std::string& sour
         out.error = e.message;
     } catch (const std::bad_alloc&) {
         out.error = sourceName + ": error: out of memory";
+    } catch (const std::exception& e) {
+        out.error = sourceName + ": error: internal compiler error (" + e.what() + ")";
     }
     return out;
 }
