@@ -260,3 +260,25 @@ TEST_F(Trace, exitReleasesBufferOneThenBufferZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Trace, heatStepUploadsInvGridSizeThenTimeStepZeroOnTheFirstFrame) {
+    // The uniforms a frame's heat step sets, in order: invGridSize, then timestep.
+    std::vector<std::vector<std::string>> frames(1);
+    for (const std::string& call : calls) {
+        if (call.rfind("glXSwapBuffers(", 0) == 0) frames.emplace_back();
+        if (call.rfind("glProgramLocalParameter4fARB(", 0) == 0) frames.back().push_back(call);
+    }
+    ASSERT_GT(frames.size(), 3u);
+    const std::vector<std::string>& first = frames[0];
+    ASSERT_GE(first.size(), 2u);
+    EXPECT_NE(first[first.size() - 2].find("x = 0.015625, y = 0.015625"), std::string::npos) << first[first.size() - 2];
+    EXPECT_NE(first.back().find("x = 0, "), std::string::npos) << first.back();
+    for (size_t f = 1; f + 1 < frames.size(); ++f) {
+        ASSERT_EQ(frames[f].size() % 2, 0u) << "frame " << f;
+        EXPECT_NE(frames[f][frames[f].size() - 2].find("x = 0.015625, y = 0.015625"), std::string::npos) << "frame " << f;
+    }
+}
+
+}  // namespace
