@@ -17,6 +17,9 @@ void idle();
 // stamps the face; display() runs it once.
 void setUpFirstFrame();
 
+// Clears the window and draws the buffer just written stretched over it.
+void presentField();
+
 void drawFrameRate();
 // The measurement half of drawFrameRate, for a given elapsed-time reading.
 void measureFrameRate(int now);

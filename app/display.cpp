@@ -33,11 +33,7 @@ void setUpFirstFrame() {
         std::printf("OpenGL ERROR after FBO initialization: %s\n", glErrorText(error));
 }
 
-void display() {
-    if (!buffersInitialized) setUpFirstFrame();
-
-    heatStep();
-
+void presentField() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -56,7 +52,13 @@ void display() {
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
+}
 
+void display() {
+    if (!buffersInitialized) setUpFirstFrame();
+
+    heatStep();
+    presentField();
     drawFrameRate();
 
     const GLenum error = glGetError();
