@@ -61,28 +61,23 @@ bool heatPassReady() {
 // Seconds per call of `op`, the median over timed batches. GL work is
 // drained before and after each batch, so queued work is charged to it.
 double secondsPerCall(const std::function<void()>& op, bool gl, const Timing& timing) {
-    auto drain = [gl] {
+    auto batch = [&](long calls) {
         if (gl) glFinish();
-    };
-    // The first call pays for compiling the program's machine code.
-    double estimate = 0;
-    for (int i = 0; i < 2; ++i) {
-        drain();
-        const Clock::time_point start = Clock::now();
-        op();
-        drain();
-        estimate = secondsSince(start);
-    }
-    const double perBatch = timing.seconds / timing.batches;
-    const long calls = std::clamp(static_cast<long>(perBatch / std::max(estimate, 1e-9)), 1L, 1000000L);
-    std::vector<double> perCall;
-    for (int b = 0; b < timing.batches; ++b) {
-        drain();
         const Clock::time_point start = Clock::now();
         for (long i = 0; i < calls; ++i) op();
-        drain();
-        perCall.push_back(secondsSince(start) / static_cast<double>(calls));
-    }
+        if (gl) glFinish();
+        return secondsSince(start);
+    };
+    // The first call pays for compiling the program's machine code.
+    batch(1);
+    // Doubling until a batch takes a quarter of its share.
+    const double perBatch = timing.seconds / timing.batches;
+    long calls = 1;
+    double seconds = 0;
+    while ((seconds = batch(calls)) < perBatch / 4 && calls < 1000000) calls *= 2;
+    calls = std::max(1L, static_cast<long>(static_cast<double>(calls) * perBatch / std::max(seconds, 1e-9)));
+    std::vector<double> perCall;
+    for (int b = 0; b < timing.batches; ++b) perCall.push_back(batch(calls) / static_cast<double>(calls));
     return median(perCall);
 }
 

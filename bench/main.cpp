@@ -46,7 +46,7 @@ struct Plan {
     double childTimeoutSeconds;
 };
 
-const Plan kFull{500, {64, 256, 1024, 2048}, {1.5, 5}, 5, 300};
+const Plan kFull{500, {64, 256, 1024, 2048}, {2.0, 5}, 5, 300};
 const Plan kQuick{50, {64, 256}, {0.1, 3}, 1, 60};
 
 class Progress {

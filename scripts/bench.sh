@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds heat2d and heat2d-bench in build-bench and
+# runs the bench; under a private Xvfb when DISPLAY is unset. Arguments go to
+# the bench: --json, --quick.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+install_missing "${BUILD_PACKAGES[@]}" xvfb xauth x11-utils >&2
+# A first configure gets the usual optimised build without the tests; an
+# existing build folder keeps its settings.
+if [ -f build-bench/CMakeCache.txt ]; then
+    cmake -S . -B build-bench >/dev/null
+else
+    cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEAT2D_TESTS=OFF >/dev/null
+fi
+cmake --build build-bench --target heat2d-bench -j"$(nproc)" >&2
+
+if [ -z "${DISPLAY:-}" ]; then
+    if [ -f scripts/xserver.sh ]; then
+        . scripts/xserver.sh
+        start_xvfb "${HEAT2D_BENCH_DISPLAY:-}"
+    else
+        # No reset when the last client leaves: the bench connects many times.
+        number=${HEAT2D_BENCH_DISPLAY:-94}
+        Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+        xvfb_pid=$!
+        trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+        for _ in $(seq 50); do
+            xdpyinfo -display ":$number" >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+        export DISPLAY=":$number"
+    fi
+fi
+
+build-bench/heat2d-bench "$@"
