@@ -35,13 +35,7 @@ void setUpFirstFrame() {
 
 void presentField() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    gluOrtho2D(0, 1, 0, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    pushUnitSquareMatrices();  // popped after the quad
 
     FramebufferObject& shown = heatBuffers[currentBuffer];
     shown.bindAsTexture(0);
@@ -49,9 +43,7 @@ void presentField() {
 
     // Leaves projection selected and rectangle texturing on: drawFrameRate
     // resets both.
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
+    popUnitSquareMatrices();
 }
 
 void display() {

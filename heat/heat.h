@@ -33,5 +33,11 @@ extern const CellOffset initialPattern[17];
 // target, each fragment samples the centre of its own texel.
 void drawGridQuad(float width, float height);
 
+// Pushes both matrices, the projection set to the unit square and the
+// modelview to identity, leaving modelview selected; the pop restores both
+// and leaves projection selected.
+void pushUnitSquareMatrices();
+void popUnitSquareMatrices();
+
 // gluErrorString's text, never null (it is for codes GLU does not know).
 const char* glErrorText(unsigned error);

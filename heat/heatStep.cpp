@@ -16,6 +16,22 @@ void drawGridQuad(float width, float height) {
     glEnd();
 }
 
+void pushUnitSquareMatrices() {
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    gluOrtho2D(0, 1, 0, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+}
+
+void popUnitSquareMatrices() {
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+}
+
 void heatStep() {
     FramebufferObject& target = heatBuffers[currentBuffer];
     FramebufferObject& source = heatBuffers[1 - currentBuffer];
@@ -26,13 +42,7 @@ void heatStep() {
     glDisable(GL_TEXTURE_2D);
     glDisable(target.textureTarget);
 
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    gluOrtho2D(0, 1, 0, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    pushUnitSquareMatrices();  // popped after the quad
 
     cgGLEnableProfile(fragmentProfile);
     cgGLBindProgram(heatProgram);
@@ -45,9 +55,7 @@ void heatStep() {
 
     drawGridQuad(static_cast<float>(target.getWidth()), static_cast<float>(target.getHeight()));
 
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
+    popUnitSquareMatrices();
     target.unbind(false);
     glPopAttrib();
 }

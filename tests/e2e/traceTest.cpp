@@ -78,13 +78,16 @@ protected:
     std::vector<std::string> calls;
 };
 
-const std::vector<std::string> heatStepCalls = {
-    "glPushAttrib(mask = GL_ALL_ATTRIB_BITS)",
-    "glGetIntegerv(pname = GL_VIEWPORT",
-    "glViewport(x = 0, y = 0, width = 64, height = 64)",
-    "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = ",
-    "glDisable(cap = GL_TEXTURE_2D)",
-    "glDisable(cap = GL_TEXTURE_RECTANGLE",
+using Calls = std::vector<std::string>;
+
+Calls concat(std::initializer_list<Calls> parts) {
+    Calls all;
+    for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// Projection then modelview pushed and set to the unit square.
+const Calls unitSquarePushed = {
     "glMatrixMode(mode = GL_PROJECTION)",
     "glPushMatrix()",
     "glLoadIdentity()",
@@ -92,44 +95,10 @@ const std::vector<std::string> heatStepCalls = {
     "glMatrixMode(mode = GL_MODELVIEW)",
     "glPushMatrix()",
     "glLoadIdentity()",
-    "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
-    "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
-    "glBindTexture(target = GL_TEXTURE_RECTANGLE",
-    "glProgramLocalParameter4fARB(target = GL_FRAGMENT_PROGRAM_ARB, index = ",
-    "glBegin(mode = GL_QUADS)",
-    "glTexCoord2f(s = 0, t = 0)",
-    "glVertex2f(x = 0, y = 0)",
-    "glTexCoord2f(s = 64, t = 0)",
-    "glVertex2f(x = 1, y = 0)",
-    "glTexCoord2f(s = 64, t = 64)",
-    "glVertex2f(x = 1, y = 1)",
-    "glTexCoord2f(s = 0, t = 64)",
-    "glVertex2f(x = 0, y = 1)",
-    "glEnd()",
-    "glPopMatrix()",
-    "glMatrixMode(mode = GL_PROJECTION)",
-    "glPopMatrix()",
-    "glViewport(x = 0, y = 0, width = 640, height = 480)",
-    "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = 0)",
-    "glPopAttrib()",
 };
 
-const std::vector<std::string> presentCalls = {
-    "glClear(mask = GL_DEPTH_BUFFER_BIT | GL_COLOR_BUFFER_BIT)",
-    "glMatrixMode(mode = GL_PROJECTION)",
-    "glPushMatrix()",
-    "glLoadIdentity()",
-    "glOrtho(left = 0, right = 1, bottom = 0, top = 1",
-    "glMatrixMode(mode = GL_MODELVIEW)",
-    "glPushMatrix()",
-    "glLoadIdentity()",
-    "glEnable(cap = GL_TEXTURE_RECTANGLE",
-    "glBindTexture(target = GL_TEXTURE_RECTANGLE",
-    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_S, param = GL_CLAMP_TO_EDGE)",
-    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_T, param = GL_CLAMP_TO_EDGE)",
-    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MIN_FILTER, param = GL_LINEAR)",
-    "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MAG_FILTER, param = GL_LINEAR)",
-    "glTexEnvf(target = GL_TEXTURE_ENV, pname = GL_TEXTURE_ENV_MODE, param = GL_REPLACE)",
+// The quad over a 64 x 64 grid with texel-unit texture coordinates.
+const Calls gridQuad = {
     "glBegin(mode = GL_QUADS)",
     "glTexCoord2f(s = 0, t = 0)",
     "glVertex2f(x = 0, y = 0)",
@@ -140,29 +109,76 @@ const std::vector<std::string> presentCalls = {
     "glTexCoord2f(s = 0, t = 64)",
     "glVertex2f(x = 0, y = 1)",
     "glEnd()",
-    "glPopMatrix()",
-    "glMatrixMode(mode = GL_PROJECTION)",
-    "glPopMatrix()",
-    "glDisable(cap = GL_LIGHTING)",
-    "glDisable(cap = GL_TEXTURE_2D)",
-    "glDisable(cap = GL_TEXTURE_RECTANGLE",
-    "glColor3f(red = 0, green = 1, blue = 0)",
-    "glMatrixMode(mode = GL_PROJECTION)",
-    "glPushMatrix()",
-    "glLoadIdentity()",
-    "glOrtho(left = 0, right = 200, bottom = 0, top = 200",
-    "glMatrixMode(mode = GL_MODELVIEW)",
-    "glPushMatrix()",
-    "glLoadIdentity()",
-    "glRasterPos3f(x = 180, y = 5, z = 0)",
-    "glBitmap(",
-    "glPopMatrix()",
-    "glMatrixMode(mode = GL_PROJECTION)",
-    "glPopMatrix()",
-    "glMatrixMode(mode = GL_MODELVIEW)",
-    // (apitrace leaves glGetError out of its recordings)
-    "glXSwapBuffers(",
 };
+
+const Calls matricesPopped = {
+    "glPopMatrix()",
+    "glMatrixMode(mode = GL_PROJECTION)",
+    "glPopMatrix()",
+};
+
+const Calls heatStepCalls = concat({
+    {
+        "glPushAttrib(mask = GL_ALL_ATTRIB_BITS)",
+        "glGetIntegerv(pname = GL_VIEWPORT",
+        "glViewport(x = 0, y = 0, width = 64, height = 64)",
+        "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = ",
+        "glDisable(cap = GL_TEXTURE_2D)",
+        "glDisable(cap = GL_TEXTURE_RECTANGLE",
+    },
+    unitSquarePushed,
+    {
+        "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
+        "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
+        "glBindTexture(target = GL_TEXTURE_RECTANGLE",
+        "glProgramLocalParameter4fARB(target = GL_FRAGMENT_PROGRAM_ARB, index = ",
+    },
+    gridQuad,
+    matricesPopped,
+    {
+        "glViewport(x = 0, y = 0, width = 640, height = 480)",
+        "glBindFramebufferEXT(target = GL_FRAMEBUFFER, framebuffer = 0)",
+        "glPopAttrib()",
+    },
+});
+
+const Calls presentCalls = concat({
+    {"glClear(mask = GL_DEPTH_BUFFER_BIT | GL_COLOR_BUFFER_BIT)"},
+    unitSquarePushed,
+    {
+        "glEnable(cap = GL_TEXTURE_RECTANGLE",
+        "glBindTexture(target = GL_TEXTURE_RECTANGLE",
+        "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_S, param = GL_CLAMP_TO_EDGE)",
+        "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_WRAP_T, param = GL_CLAMP_TO_EDGE)",
+        "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MIN_FILTER, param = GL_LINEAR)",
+        "glTexParameteri(target = GL_TEXTURE_RECTANGLE, pname = GL_TEXTURE_MAG_FILTER, param = GL_LINEAR)",
+        "glTexEnvf(target = GL_TEXTURE_ENV, pname = GL_TEXTURE_ENV_MODE, param = GL_REPLACE)",
+    },
+    gridQuad,
+    matricesPopped,
+    {
+        // the frame-rate readout
+        "glDisable(cap = GL_LIGHTING)",
+        "glDisable(cap = GL_TEXTURE_2D)",
+        "glDisable(cap = GL_TEXTURE_RECTANGLE",
+        "glColor3f(red = 0, green = 1, blue = 0)",
+        "glMatrixMode(mode = GL_PROJECTION)",
+        "glPushMatrix()",
+        "glLoadIdentity()",
+        "glOrtho(left = 0, right = 200, bottom = 0, top = 200",
+        "glMatrixMode(mode = GL_MODELVIEW)",
+        "glPushMatrix()",
+        "glLoadIdentity()",
+        "glRasterPos3f(x = 180, y = 5, z = 0)",
+        "glBitmap(",
+        "glPopMatrix()",
+        "glMatrixMode(mode = GL_PROJECTION)",
+        "glPopMatrix()",
+        "glMatrixMode(mode = GL_MODELVIEW)",
+        // (apitrace leaves glGetError out of its recordings)
+        "glXSwapBuffers(",
+    },
+});
 
 TEST_F(Trace, aFrameStepsPresentsReadsOutChecksAndSwapsInOrder) {
     // A frame from the middle of the run: between two swaps.
@@ -171,8 +187,7 @@ TEST_F(Trace, aFrameStepsPresentsReadsOutChecksAndSwapsInOrder) {
         if (calls[i].rfind("glXSwapBuffers(", 0) == 0) swaps.push_back(i);
     ASSERT_GT(swaps.size(), 5u);
     const size_t from = swaps[swaps.size() / 2], to = swaps[swaps.size() / 2 + 1] + 1;
-    std::vector<std::string> frame = heatStepCalls;
-    frame.insert(frame.end(), presentCalls.begin(), presentCalls.end());
+    const Calls frame = concat({heatStepCalls, presentCalls});
     std::string missing;
     EXPECT_NE(matchInOrder(calls, from + 1, to, frame, &missing), std::string::npos)
         << "missing or out of order: " << missing << "\nthe frame:\n" << around(calls, from, to);
