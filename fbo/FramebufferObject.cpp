@@ -118,7 +118,10 @@ void FramebufferObject::parseModeString(const char* mode) {
     }
 
     for (const std::string& token : tokens) {
-        const auto [key, value] = splitKeyValue(token);
+        // Not a structured binding: clang before 16 cannot capture one in the lambda.
+        const std::pair<std::string, std::string> split = splitKeyValue(token);
+        const std::string& key = split.first;
+        const std::string& value = split.second;
         const auto has = [&value](const char* part) { return value.find(part) != std::string::npos; };
 
         if (key == "rgba" || key == "rgb") {
