@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ with clang in build-fuzz and runs each
+# for SECONDS (default 60) over a copy of its seed corpus, so a run never adds
+# files to fuzz/corpus. Fails when any target reports a crash, leak, timeout
+# or sanitizer error; the input that caused it is kept under
+# build-fuzz/run/TARGET/artifacts/. HEAT2D_FUZZ_DISPLAY picks the display of
+# the X server started for the compiler's GL check; by default a free one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+case $seconds in '' | *[!0-9]*) echo "usage: $0 [seconds per target]" >&2; exit 2 ;; esac
+
+. scripts/deps.sh
+install_missing "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" xvfb xauth x11-utils
+
+cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DHEAT2D_FUZZ=ON -DHEAT2D_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_mode_string fuzz_compiler
+
+# The compiler target loads what it generates into Mesa, on this server.
+if [ -f scripts/xserver.sh ]; then
+    . scripts/xserver.sh
+    start_xvfb "${HEAT2D_FUZZ_DISPLAY:-}"
+else
+    display=${HEAT2D_FUZZ_DISPLAY:-95}
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+    xvfb_pid=$!
+    trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do
+        xdpyinfo -display ":$display" >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    export DISPLAY=":$display"
+fi
+
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+failed=()
+# run_target NAME ARGS...: one target over a copy of fuzz/corpus/NAME.
+run_target() {
+    local name=$1 status=0
+    shift
+    local work=build-fuzz/run/$name
+    rm -rf "$work"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    cp fuzz/corpus/"$name"/* "$work/corpus/"
+    echo "== fuzz_$name: ${seconds}s"
+    build-fuzz/fuzz/fuzz_"$name" "$work/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$@" >"$work/log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ] || grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:' "$work/log"; then
+        tail -n 60 "$work/log"
+        echo "fuzz_$name FAILED (status $status); log: $work/log; input: $(ls "$work"/artifacts/* 2>/dev/null | tr '\n' ' ')"
+        failed+=("$name")
+    else
+        grep -E '^#[0-9]+[[:space:]]+DONE' "$work/log" | tail -n 1
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)' "$work/log"
+    fi
+}
+
+run_target mode_string -max_len=256
+run_target compiler -max_len=4096 -dict=fuzz/compiler.dict
+
+if [ ${#failed[@]} -ne 0 ]; then
+    echo "fuzzing found faults in: ${failed[*]}"
+    exit 1
+fi
+echo "fuzzing: no faults in ${seconds}s per target"
