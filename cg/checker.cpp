@@ -18,6 +18,10 @@ struct Builtin {
     Type::Base sampler;  // Texture only
 };
 
+// One texture unit per sampler. Drivers reject a program that names a unit
+// past their count (Mesa's llvmpipe has 32), and 16 is what every GL 3 offers.
+const int kMaxSamplers = 16;
+
 const Builtin kBuiltins[] = {
     {"texRECT", 2, Builtin::Texture, Type::SamplerRect},
     {"f4texRECT", 2, Builtin::Texture, Type::SamplerRect},
@@ -136,6 +140,8 @@ private:
         if (p.qualifier == Param::Uniform) {
             if (!p.semantic.empty()) error(p.semanticLoc, "uniform '" + p.name + "' takes no semantic");
             bool sampler = p.type.isSampler();
+            if (sampler && samplers_ == kMaxSamplers)
+                error(p.loc, "too many samplers ('" + p.name + "'): at most " + std::to_string(kMaxSamplers));
             Symbol* s = declare(sampler ? Symbol::Sampler : Symbol::Uniform, p.name, p.type, p.loc);
             s->readOnly = true;
             s->slot = sampler ? samplers_++ : locals_++;

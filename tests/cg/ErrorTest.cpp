@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -17,6 +18,17 @@ std::string writeFile(const std::string& name, const std::string& bytes) {
 }
 
 const char kHeader[] = "float4 main(float4 t : TEXCOORD0, uniform samplerRECT heat) : COLOR {\n";
+
+// main with `count` parameters made from `parameter`, one a line, %d their number.
+std::string manyParameters(int count, const char* parameter, const std::string& body) {
+    std::string source = "float4 main(";
+    for (int i = 0; i < count; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, parameter, i);
+        source += std::string(i ? ",\n" : "") + line;
+    }
+    return source + ") : COLOR {\n" + body + "}\n";
+}
 
 TEST(CgErrors, EachBadProgramLeavesOneErrorNamingThePlace) {
     const std::string empty = writeFile("empty.cg", "");
@@ -86,6 +98,9 @@ TEST(CgErrors, EachBadProgramLeavesOneErrorNamingThePlace) {
          CG_COMPILER_ERROR, "<string>:1:81: error: 'texRECT' needs a samplerRECT, 's' is sampler2D"},
         {"wrong argument count", "", "float4 main(float4 t : TEXCOORD0) : COLOR { return max(t); }\n",
          CG_COMPILER_ERROR, "<string>:1:52: error: 'max' takes 2 arguments, got 1"},
+        // Past the units a driver has, GL rejects the text the compiler gave.
+        {"seventeen samplers", "", manyParameters(17, "uniform samplerRECT s%d", "return texRECT(s16, float2(0, 0));\n"),
+         CG_COMPILER_ERROR, "<string>:17:21: error: too many samplers ('s16'): at most 16"},
     };
     CGcontext context = cgCreateContext();
     for (const Case& c : cases) {
