@@ -21,6 +21,8 @@ struct Builtin {
 // One texture unit per sampler. Drivers reject a program that names a unit
 // past their count (Mesa's llvmpipe has 32), and 16 is what every GL 3 offers.
 const int kMaxSamplers = 16;
+// One program.local slot per uniform; Mesa takes 2048.
+const int kMaxUniforms = 256;
 
 const Builtin kBuiltins[] = {
     {"texRECT", 2, Builtin::Texture, Type::SamplerRect},
@@ -142,6 +144,8 @@ private:
             bool sampler = p.type.isSampler();
             if (sampler && samplers_ == kMaxSamplers)
                 error(p.loc, "too many samplers ('" + p.name + "'): at most " + std::to_string(kMaxSamplers));
+            if (!sampler && locals_ == kMaxUniforms)
+                error(p.loc, "too many uniforms ('" + p.name + "'): at most " + std::to_string(kMaxUniforms));
             Symbol* s = declare(sampler ? Symbol::Sampler : Symbol::Uniform, p.name, p.type, p.loc);
             s->readOnly = true;
             s->slot = sampler ? samplers_++ : locals_++;

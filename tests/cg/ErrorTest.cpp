@@ -101,6 +101,8 @@ TEST(CgErrors, EachBadProgramLeavesOneErrorNamingThePlace) {
         // Past the units a driver has, GL rejects the text the compiler gave.
         {"seventeen samplers", "", manyParameters(17, "uniform samplerRECT s%d", "return texRECT(s16, float2(0, 0));\n"),
          CG_COMPILER_ERROR, "<string>:17:21: error: too many samplers ('s16'): at most 16"},
+        {"257 uniforms", "", manyParameters(257, "uniform float u%d", "return u256;\n"), CG_COMPILER_ERROR,
+         "<string>:257:15: error: too many uniforms ('u256'): at most 256"},
     };
     CGcontext context = cgCreateContext();
     for (const Case& c : cases) {
