@@ -1,5 +1,7 @@
 #include "cg/codegen.h"
 
+#include "cg/lexer.h"
+
 #include <array>
 #include <charconv>
 #include <map>
@@ -9,6 +11,11 @@ namespace cgc {
 namespace {
 
 const char kLetters[] = "xyzw";
+
+// Every variable has a register of its own and every statement's
+// intermediates one each, so a program can ask for more than GL takes
+// (Mesa's llvmpipe: 4096, and macros make that a short text).
+const int kMaxTemporaries = 1024;
 
 // A value as an instruction reads it: a register, a selection of its
 // components (logical component i is reg component sel[i]), a sign.
@@ -65,7 +72,8 @@ std::string number(float v) {
 
 class Generator {
 public:
-    Generator(const Program& program, const Checked& checked) : prog_(program), checked_(checked) {}
+    Generator(const Program& program, const Checked& checked, const std::string& name)
+        : prog_(program), checked_(checked), name_(name) {}
 
     std::string run() {
         for (const Symbol* s : checked_.parameters) {
@@ -97,13 +105,23 @@ private:
     std::string temp() {
         std::string name = "T" + std::to_string(temps_++);
         if (temps_ > maxTemps_) maxTemps_ = temps_;
+        checkRegisters();
         return name;
     }
 
     const std::string& regOf(const Symbol* s) {
         auto it = regs_.find(s);
-        if (it == regs_.end()) it = regs_.emplace(s, "R" + std::to_string(vars_++)).first;
+        if (it == regs_.end()) {
+            it = regs_.emplace(s, "R" + std::to_string(vars_++)).first;
+            checkRegisters();
+        }
         return it->second;
+    }
+
+    void checkRegisters() const {
+        if (vars_ + maxTemps_ > kMaxTemporaries)
+            fail(name_, at_.line, at_.col, "the program needs more than " + std::to_string(kMaxTemporaries) +
+                                               " temporary registers");
     }
 
     Operand constant(const float* v, int width) {
@@ -131,6 +149,7 @@ private:
     void statement(const Stmt& s) {
         if (done_) return;
         temps_ = 0;
+        at_ = s.loc;
         switch (s.kind) {
             case Stmt::Empty: return;
             case Stmt::Block:
@@ -139,6 +158,7 @@ private:
             case Stmt::Decl:
                 for (const Declarator& d : s.decls) {
                     if (d.symbol->hasValue) continue;  // folded wherever it is read
+                    at_ = d.loc;
                     const std::string& r = regOf(d.symbol);
                     if (!d.init) continue;
                     temps_ = 0;
@@ -310,6 +330,8 @@ private:
 
     const Program& prog_;
     const Checked& checked_;
+    const std::string& name_;
+    Loc at_;  // the statement or declarator being generated
     std::string header_, body_;
     std::vector<std::array<float, 4>> constants_;
     std::map<const Symbol*, std::string> regs_;
@@ -319,6 +341,8 @@ private:
 
 }  // namespace
 
-std::string generate(const Program& program, const Checked& checked) { return Generator(program, checked).run(); }
+std::string generate(const Program& program, const Checked& checked, const std::string& sourceName) {
+    return Generator(program, checked, sourceName).run();
+}
 
 }  // namespace cgc

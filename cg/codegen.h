@@ -10,6 +10,7 @@
 
 namespace cgc {
 
-std::string generate(const Program& program, const Checked& checked);
+// Throws CompileError, naming the place in `sourceName`, past the register limit.
+std::string generate(const Program& program, const Checked& checked, const std::string& sourceName);
 
 }  // namespace cgc

@@ -16,7 +16,7 @@ Compiled compile(const char* source, std::size_t length, const std::string& sour
         Lexer lexer(source, length, sourceName);
         Program program = parse(lexer);
         Checked checked = check(program, sourceName);
-        out.text = generate(program, checked);
+        out.text = generate(program, checked, sourceName);
         for (const Symbol* s : checked.parameters) {
             ParameterInfo p;
             p.name = s->name;

@@ -117,6 +117,17 @@ TEST(CgCompiler, HostileInputGivesErrorsNotCrashes) {
         {"self-referring macro", "#define t t\nfloat4 main() : COLOR { return t; }", "'t' is not declared"},
         {"number out of range", "float4 main() : COLOR { return 1e39; }", "number '1e39' is out of range"},
         {"folded overflow", "float4 main() : COLOR { return 3e38 * 10; }", "constant expression overflows"},
+        // A few lines of macros ask for thousands of registers, which GL refuses.
+        {"a variable in each of many blocks",
+         "#define A {float a;}\n#define B A A A A A A A A\n#define C B B B B B B B B\n#define D C C C C C C C C\n"
+         "float4 main() : COLOR { D D D return 0; }",
+         "h.cg:5:29: error: the program needs more than 1024 temporary registers"},
+        {"a wide expression", [] {
+             std::string s = "#define E0 t\n";
+             for (int i = 1; i <= 11; ++i)
+                 s += "#define E" + std::to_string(i) + " (E" + std::to_string(i - 1) + " + E" + std::to_string(i - 1) + ")\n";
+             return s + "float4 main(float4 t : TEXCOORD) : COLOR {\n  return E11;\n}";
+         }(), "h.cg:14:3: error: the program needs more than 1024 temporary registers"},
         {"NUL in the text", std::string("float4 main() : COLOR { return 1;\0 }", 36), "unexpected character '\\x00'"},
     };
     for (const Case& c : cases) {

@@ -7,6 +7,7 @@
 #include "tests/cg/Mutations.h"
 #include "tests/support/GLTest.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,46 @@ TEST_F(CgRuntime, SamplersUseTheirOwnUnitsAndLeaveUnitZeroActive) {
     EXPECT_EQ(target.read(), (std::vector<float>{6, 4.5f, -7, 24}));
     EXPECT_TRUE(testgl::drainErrors().empty());
     glDeleteTextures(1, &flat);
+}
+
+// main with `count` parameters made from `parameter`, %d their number.
+std::string manyParameters(int count, const char* parameter, const char* body) {
+    std::string source = "float4 main(float4 t : TEXCOORD0";
+    for (int i = 0; i < count; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, parameter, i);
+        source += std::string(", ") + text;
+    }
+    return source + ") : COLOR {\n" + body + "\n}";
+}
+
+TEST_F(CgRuntime, ProgramsAtTheCompilersLimitsLoadAndRun) {
+    const struct {
+        const char* what;
+        std::string source;
+        const char* sampler;  // set to a texture holding 1, 2, 3, 4
+        const char* uniform;  // set to 1, 2, 3, 4
+    } cases[] = {
+        {"16 samplers", manyParameters(16, "uniform samplerRECT s%d", "return texRECT(s15, t.xy);"), "s15", nullptr},
+        {"256 uniforms", manyParameters(256, "uniform float4 u%d", "return u255;"), nullptr, "u255"},
+        {"1024 registers",
+         "#define A {float a;}\n#define B A A A A\n#define C B B B B\n#define D C C C C\n#define E D D D D\n"
+         "float4 main() : COLOR { E E E E return float4(1, 2, 3, 4); }",
+         nullptr, nullptr},
+    };
+    FloatTarget source(1, 1, GL_RGBA32F_ARB, {1, 2, 3, 4});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CGprogram program = load(c.source.c_str());
+        ASSERT_NE(program, nullptr);
+        if (c.uniform) cgGLSetParameter4f(cgGetNamedParameter(program, c.uniform), 1, 2, 3, 4);
+        FloatTarget target(1, 1, GL_RGBA32F_ARB);
+        cgtest::drawPass(target, program, c.sampler ? cgGetNamedParameter(program, c.sampler) : nullptr,
+                         c.sampler ? &source : nullptr);
+        EXPECT_EQ(cgGetError(), CG_NO_ERROR);
+        EXPECT_EQ(target.read(), (std::vector<float>{1, 2, 3, 4}));
+        EXPECT_TRUE(testgl::drainErrors().empty());
+    }
 }
 
 TEST_F(CgRuntime, AssemblyTextIsTakenAsIs) {
