@@ -245,6 +245,7 @@ private:
             if (s.op == '/' && s.value->isConst)
                 for (int i = 0; i < v.width; ++i)
                     if (s.value->value[i] == 0) error(s.value->loc, "division by zero");
+            if (s.op == '/' && s.value->isConst) reciprocalFits(*s.value, s.value->loc);
         }
         sym->written = true;
     }
@@ -265,6 +266,14 @@ private:
     void finish(Expr& e) {
         for (int i = 0; i < e.type.width; ++i)
             if (!std::isfinite(e.value[i])) error(e.loc, "constant expression overflows");
+    }
+
+    // Division by a constant becomes a product with its reciprocal, folded
+    // here: the reciprocal of a number near zero is no finite float.
+    void reciprocalFits(const Expr& divisor, const Loc& at) {
+        for (int i = 0; i < divisor.type.width; ++i)
+            if (!std::isfinite(1.0f / divisor.value[i]))
+                error(at, "division by a constant too close to zero");
     }
 
     bool allConst(const Expr& e) {
@@ -324,7 +333,10 @@ private:
         if (e.op == '/' && b.isConst)
             for (int i = 0; i < wb; ++i)
                 if (b.value[i] == 0) error(e.loc, "division by zero");
-        if (!(e.isConst = a.isConst && b.isConst)) return;
+        if (!(e.isConst = a.isConst && b.isConst)) {
+            if (e.op == '/' && b.isConst) reciprocalFits(b, e.loc);
+            return;
+        }
         for (int i = 0; i < e.type.width; ++i) {
             float x = component(a, i), y = component(b, i);
             e.value[i] = e.op == '+' ? x + y : e.op == '-' ? x - y : e.op == '*' ? x * y : x / y;

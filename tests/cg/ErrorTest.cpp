@@ -86,6 +86,12 @@ TEST(CgErrors, EachBadProgramLeavesOneErrorNamingThePlace) {
          CG_COMPILER_ERROR, "<string>:1:41: error: cannot assign to uniform 'u'"},
         {"constant division by zero", "", "float4 main() : COLOR { return 1 / (2 - 2); }\n", CG_COMPILER_ERROR,
          "<string>:1:34: error: division by zero"},
+        // The reciprocal of a tiny divisor is infinite, which an ARB program cannot spell.
+        {"division by a tiny constant", "", "float4 main(float4 t : TEXCOORD0) : COLOR { return t / 1e-39; }\n",
+         CG_COMPILER_ERROR, "<string>:1:54: error: division by a constant too close to zero"},
+        {"compound division by a tiny constant", "",
+         "float4 main(float4 t : TEXCOORD0) : COLOR { float4 r = t; r /= float4(1, 2, 1e-39, 4); return r; }\n",
+         CG_COMPILER_ERROR, "<string>:1:64: error: division by a constant too close to zero"},
         {"unsupported directive", "", "#include \"x.cg\"\n", CG_COMPILER_ERROR,
          "<string>:1:1: error: '#include' is not supported"},
         {"macro with parameters", "", "#define SQ(x) x*x\n", CG_COMPILER_ERROR,
