@@ -1,6 +1,7 @@
 // Mode strings into FramebufferObject's constructor. No GL context exists
-// here and GLEW is not initialised, so a GL call from construction or from
-// destroying a never-initialised object ends in a null call and is found.
+// here and GLEW is not initialised, so construction or destruction of a
+// never-initialised object that reaches a framebuffer or program entry point
+// calls through a null pointer and is found.
 #include "tests/fbo/FramebufferObjectInspector.h"
 
 #include <cstdint>
