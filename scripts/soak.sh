@@ -91,20 +91,26 @@ clicks=0 drags=0 motions=0 toggles=0 resizes=0 shots=0
 fullscreen=0
 highest_red=0 lowest_red=255 peak_rss=0
 
-size() { xdotool getwindowgeometry --shell "$window" | awk -F= '/^(WIDTH|HEIGHT)=/ { printf "%s ", $2 } END { print "" }'; }
-rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
+# Input and queries go on if the window has gone: the checks at the end
+# tell what happened.
+input() { xdotool "$@" 2>/dev/null || true; }
+size() {
+    { xdotool getwindowgeometry --shell "$window" 2>/dev/null || true; } |
+        awk -F= '/^(WIDTH|HEIGHT)=/ { v[$1] = $2 } END { print (v["WIDTH"] > 0 ? v["WIDTH"] : 640), (v["HEIGHT"] > 0 ? v["HEIGHT"] : 480) }'
+}
+rss() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0; }
 median_rss() {
     local a b c
     a=$(rss); sleep 0.5; b=$(rss); sleep 0.5; c=$(rss)
     printf '%s\n' "$a" "$b" "$c" | sort -n | sed -n 2p
 }
-descriptors() { ls "/proc/$pid/fd" | wc -l; }
+descriptors() { { ls "/proc/$pid/fd" 2>/dev/null || true; } | wc -l; }
 random_in() { echo $(($1 + RANDOM % ($2 - $1 + 1))); }
 
 click() {
     local w h
     read -r w h < <(size)
-    xdotool mousemove --window "$window" "$(random_in 0 $((w - 1)))" "$(random_in 0 $((h - 1)))" click 1
+    input mousemove --window "$window" "$(random_in 0 $((w - 1)))" "$(random_in 0 $((h - 1)))" click 1
     clicks=$((clicks + 1))
 }
 drag() {
@@ -112,23 +118,23 @@ drag() {
     read -r w h < <(size)
     steps=$(random_in 3 12)
     x=$(random_in 0 $((w - 1))) y=$(random_in 0 $((h - 1)))
-    xdotool mousemove --window "$window" "$x" "$y" mousedown 1
+    input mousemove --window "$window" "$x" "$y" mousedown 1
     for ((i = 0; i < steps; i++)); do
         x=$(( (x + $(random_in -40 40) + w) % w )) y=$(( (y + $(random_in -40 40) + h) % h ))
-        xdotool mousemove --window "$window" "$x" "$y"
+        input mousemove --window "$window" "$x" "$y"
         sleep 0.03
     done
-    xdotool mouseup 1
+    input mouseup 1
     drags=$((drags + 1)) motions=$((motions + steps))
 }
 toggle() {
-    xdotool mousemove --window "$window" 1 1 key f
+    input mousemove --window "$window" 1 1 key f
     fullscreen=$((1 - fullscreen)) toggles=$((toggles + 1))
     sleep 0.5
 }
 resize() {
     if [ "$fullscreen" -eq 1 ]; then toggle; fi
-    xdotool windowsize "$window" "${1:-$(random_in 320 1280)}" "${2:-$(random_in 240 960)}"
+    input windowsize "$window" "${1:-$(random_in 320 1280)}" "${2:-$(random_in 240 960)}"
     resizes=$((resizes + 1))
     sleep 0.5
 }
@@ -186,10 +192,12 @@ toggle
 resize; click; sleep 0.3
 windowed
 while [ $((SECONDS - begin)) -lt 10 ]; do sleep 0.2; done
-rss_start=$(median_rss)
-fds_start=$(descriptors)
-threads_start=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status")
-echo "  at 10 s: VmRSS $rss_start kB, $fds_start descriptors, $threads_start threads"
+if alive; then
+    rss_start=$(median_rss)
+    fds_start=$(descriptors)
+    threads_start=$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status")
+    echo "  at 10 s: VmRSS $rss_start kB, $fds_start descriptors, $threads_start threads"
+fi
 next_shot=$((SECONDS + 5))
 
 # Leaves room for the last measurements within the time asked for.
@@ -223,7 +231,7 @@ errors=$(grep -c 'ERROR' "$out/output.txt" || true)
 
 status=none
 if alive; then
-    xdotool mousemove --window "$window" 1 1 key Escape
+    input mousemove --window "$window" 1 1 key Escape
     for _ in $(seq 40); do alive || break; sleep 0.5; done
     status=0
     wait "$pid" || status=$?
@@ -232,7 +240,7 @@ fi
 
 echo "soak figures ($((SECONDS - begin)) s since the window appeared, seed $seed):"
 echo "  input: $clicks clicks, $drags drags ($motions motions), $toggles f presses, $resizes resizes, $shots screenshots"
-if [ -n "${rss_end:-}" ]; then
+if [ -n "${rss_start:-}" ] && [ -n "${rss_end:-}" ]; then
     growth=$((rss_end - rss_start))
     echo "  VmRSS: $rss_start kB at 10 s, $rss_end kB at the end, growth $growth kB (limit 2048), peak seen $peak_rss kB"
     echo "  descriptors: $fds_start at 10 s, $fds_end at the end; threads: $threads_start at 10 s, $threads_end at the end"
