@@ -18,7 +18,8 @@
 # by the library they were found in, and left alone.
 #
 # HEAT2D_BUILD_DIR: the build folder (default build); HEAT2D_TEST_DISPLAY:
-# the X display (default a free one). valgrind's XML log is kept as
+# the X display (default a free one); HEAT2D_MEMCHECK_ALL=1 prints the
+# ignored reports too. valgrind's XML log is kept as
 # $HEAT2D_BUILD_DIR/memcheck.xml.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -90,7 +91,7 @@ echo "ran $((SECONDS - started)) s under valgrind, exit status $status"
 grep -q '</valgrindoutput>' "$log" || fail "valgrind did not finish its log $log"
 [ "$status" -eq 0 ] || fail "exit status $status, not 0"
 
-awk -v binary="$binary" '
+awk -v binary="$binary" -v all="${HEAT2D_MEMCHECK_ALL:-0}" '
     function value(line) {
         sub(/^[^>]*>/, "", line); sub(/<\/[a-z]+>.*$/, "", line)
         gsub(/&lt;/, "<", line); gsub(/&gt;/, ">", line); gsub(/&apos;/, "'\''", line)
@@ -127,7 +128,10 @@ awk -v binary="$binary" '
         inerror = 0
         if (kind !~ /^(InvalidRead|InvalidWrite|InvalidFree|MismatchedFree|InvalidJump|Overlap|UninitCondition|UninitValue|SyscallParam|ClientCheck)$/) next
         if (ours) { ++found; print text "\n" }
-        else { sub(/.*\//, "", blamed); ++ignored[blamed] }
+        else {
+            sub(/.*\//, "", blamed); ++ignored[blamed]
+            if (all == 1) print "(ignored: " blamed ") " text "\n"
+        }
     }
     END {
         for (lib in ignored) { others = others sep ignored[lib] " in " lib; sep = ", " }
