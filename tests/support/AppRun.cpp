@@ -218,8 +218,10 @@ void AppRun::drag(const std::vector<std::pair<int, int>>& path, int button) {
 }
 
 void AppRun::key(const std::string& keysym) {
-    // No window manager: keyboard focus follows the pointer.
-    runCommand("xdotool mousemove --window " + std::to_string(window_) + " 1 1 key " + keysym);
+    // No window manager to give the window focus, and other clients' windows
+    // come and go: focus it explicitly, as a user's click would.
+    const std::string w = std::to_string(window_);
+    runCommand("xdotool mousemove --window " + w + " 1 1 windowfocus --sync " + w + " key " + keysym);
 }
 
 void AppRun::moveTo(int x, int y) {

@@ -24,7 +24,9 @@ bool ensureContext(std::string* why) {
             char* argv[] = {name, nullptr};
             glutInit(&argc, argv);
             glutInitWindowSize(640, 480);
-            glutInitWindowPosition(0, 0);
+            // Beyond the screen's right edge: never over the real program's
+            // window, which end-to-end tests point and type at.
+            glutInitWindowPosition(4000, 0);
             glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
             glutCreateWindow("gltest");
             GLenum err = glewInit();
