@@ -15,7 +15,7 @@
 #       * white pixels (all channels >= 200) over 0.2% of the window, or
 #         blue (> 32) over 0.2%: the field has no green and no blue at all;
 #       * green (> 32) over 2%: only the frame-rate text is green;
-#       * no pixel with any red, though a click went in 0.3 s before: the
+#       * no pixel with any red, though a click went in 0.1 s before: the
 #         field was blanked or turned to NaN;
 #       * a mean red above what the heat put in allows: the border is
 #         insulated, so the field holds at most the 17 cells of the start-up
@@ -157,8 +157,9 @@ image_figures() {
 gt() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 screenshot() {
     local f red most white blue green stamps allowed
+    # Soon after: at hundreds of frames per second a stamp spreads thin fast.
     click
-    sleep 0.3
+    sleep 0.1
     shots=$((shots + 1))
     f=$(printf '%s/shot-%03d.png' "$out" "$shots")
     if ! import -silent -window "$window" "$f" 2>/dev/null; then
