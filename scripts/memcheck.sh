@@ -78,7 +78,7 @@ for x in 150 200 250 300 350 400 450 500; do
 done
 xdotool mouseup 1
 sleep 3
-xdotool mousemove --window "$window" 1 1 key Escape
+xdotool mousemove --window "$window" 1 1 windowfocus --sync "$window" key Escape
 
 for _ in $(seq 240); do
     kill -0 "$pid" 2>/dev/null || break

@@ -128,7 +128,8 @@ drag() {
     drags=$((drags + 1)) motions=$((motions + steps))
 }
 toggle() {
-    input mousemove --window "$window" 1 1 key f
+    # Focused explicitly: there is no window manager to do it.
+    input mousemove --window "$window" 1 1 windowfocus --sync "$window" key f
     fullscreen=$((1 - fullscreen)) toggles=$((toggles + 1))
     sleep 0.5
 }
@@ -232,7 +233,7 @@ errors=$(grep -c 'ERROR' "$out/output.txt" || true)
 
 status=none
 if alive; then
-    input mousemove --window "$window" 1 1 key Escape
+    input mousemove --window "$window" 1 1 windowfocus --sync "$window" key Escape
     for _ in $(seq 40); do alive || break; sleep 0.5; done
     status=0
     wait "$pid" || status=$?
