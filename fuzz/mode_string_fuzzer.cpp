@@ -2,7 +2,7 @@
 // here and GLEW is not initialised, so construction or destruction of a
 // never-initialised object that reaches a framebuffer or program entry point
 // calls through a null pointer and is found.
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -16,21 +16,8 @@ fi
 cmake --build build-bench --target heat2d-bench -j"$(nproc)" >&2
 
 if [ -z "${DISPLAY:-}" ]; then
-    if [ -f scripts/xserver.sh ]; then
-        . scripts/xserver.sh
-        start_xvfb "${HEAT2D_BENCH_DISPLAY:-}"
-    else
-        # No reset when the last client leaves: the bench connects many times.
-        number=${HEAT2D_BENCH_DISPLAY:-94}
-        Xvfb ":$number" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-        xvfb_pid=$!
-        trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-        for _ in $(seq 50); do
-            xdpyinfo -display ":$number" >/dev/null 2>&1 && break
-            sleep 0.1
-        done
-        export DISPLAY=":$number"
-    fi
+    . scripts/xserver.sh
+    start_xvfb "${HEAT2D_BENCH_DISPLAY:-}"
 fi
 
 build-bench/heat2d-bench "$@"

@@ -18,20 +18,8 @@ cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_mode_string fuzz_compiler
 
 # The compiler target loads what it generates into Mesa, on this server.
-if [ -f scripts/xserver.sh ]; then
-    . scripts/xserver.sh
-    start_xvfb "${HEAT2D_FUZZ_DISPLAY:-}"
-else
-    display=${HEAT2D_FUZZ_DISPLAY:-95}
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    xvfb_pid=$!
-    trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-    for _ in $(seq 50); do
-        xdpyinfo -display ":$display" >/dev/null 2>&1 && break
-        sleep 0.1
-    done
-    export DISPLAY=":$display"
-fi
+. scripts/xserver.sh
+start_xvfb "${HEAT2D_FUZZ_DISPLAY:-}"
 
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 

@@ -1,5 +1,5 @@
 // Using a render target: bind/unbind around a pass, sampling it, teardown.
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 #include "tests/fbo/GLQueries.h"
 #include "tests/support/GLTest.h"
 

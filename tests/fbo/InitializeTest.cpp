@@ -1,5 +1,5 @@
 // Creating a render target on a real context (Mesa under Xvfb in CI).
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 #include "tests/fbo/GLQueries.h"
 #include "tests/support/GLTest.h"
 

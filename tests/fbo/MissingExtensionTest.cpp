@@ -1,7 +1,7 @@
 // Built once per hidden extension; ctest runs each with MESA_EXTENSION_OVERRIDE
 // set so that Mesa does not offer it. GLEW then leaves that extension's entry
 // points null, so any call through one would crash the test.
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 #include "tests/support/GLTest.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 // The mode-string grammar, the key/value split and the status lines: no GL
 // context is needed, none of these make a GL call.
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 
 #include <gtest/gtest.h>
 

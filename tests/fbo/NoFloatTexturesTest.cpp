@@ -1,7 +1,7 @@
 // ctest runs this with MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_float: Mesa
 // then refuses the float internal formats (and the NV ones it never had),
 // so every candidate of a float colour texture fails.
-#include "tests/fbo/FramebufferObjectInspector.h"
+#include "tests/fbo/FramebufferObjectFields.h"
 #include "tests/fbo/GLQueries.h"
 #include "tests/support/GLTest.h"
 
