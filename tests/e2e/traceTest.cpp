@@ -1,38 +1,13 @@
 // The order of GL calls in one frame, one stamp and the way out, recorded
 // from the real program with apitrace.
+#include "tests/support/ApiTrace.h"
 #include "tests/support/AppRun.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <sstream>
 
 namespace {
-
-// The calls of a trace, one text each ("glViewport(x = 0, y = 0, ...)"),
-// without call numbers and return values.
-std::vector<std::string> dumpCalls(const std::string& trace) {
-    int status = 0;
-    const std::string dump = runCommand("apitrace dump --color=never '" + trace + "' 2>/dev/null", &status);
-    std::vector<std::string> calls;
-    std::istringstream in(dump);
-    for (std::string line; std::getline(in, line);) {
-        const size_t space = line.find(' ');
-        if (line.empty() || line[0] < '0' || line[0] > '9' || space == std::string::npos) continue;
-        std::string call = line.substr(space + 1);
-        // "name(args) = result" and "// comments" keep only name(args)
-        int depth = 0;
-        for (size_t i = 0; i < call.size(); ++i) {
-            if (call[i] == '(') ++depth;
-            if (call[i] == ')' && --depth == 0) {
-                call.resize(i + 1);
-                break;
-            }
-        }
-        calls.push_back(call);
-    }
-    return calls;
-}
 
 // Finds `expected` as an ordered subsequence of calls[from, to): each entry is
 // a prefix of a call's text. Returns where the match ended, or npos with the
@@ -72,8 +47,9 @@ protected:
         sleepSeconds(0.5);
         app.key("Escape");
         ASSERT_EQ(app.waitForExit(20), 0) << app.output();
-        calls = dumpCalls(app.workDir() + "/heat2d.trace");
-        ASSERT_GT(calls.size(), 100u) << app.output();
+        std::string error;
+        calls = apitraceCalls(app.workDir() + "/heat2d.trace", &error);
+        ASSERT_GT(calls.size(), 100u) << error << app.output();
     }
     std::vector<std::string> calls;
 };

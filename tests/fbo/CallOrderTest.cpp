@@ -2,6 +2,9 @@
 // records them from a small program (traceInitialize.cpp). apitrace leaves
 // glGetError out of its traces, so the error check after each additional
 // colour texture does not show here.
+#include "tests/support/ApiTrace.h"
+#include "tests/support/AppRun.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -23,18 +26,6 @@ struct Traced {
     Calls teardown;
 };
 
-std::string readPipe(const std::string& command, int* status) {
-    std::string text;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        *status = pclose(pipe);
-    } else {
-        *status = -1;
-    }
-    return text;
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -51,21 +42,19 @@ void trace(const std::string& mode, const std::string& environment, Traced* trac
     const std::string errors = std::string(directory) + "/stderr.txt";
 
     int status = 0;
-    traced->output = readPipe(environment + " apitrace trace -o '" + file + "' '" FBO_TRACE_HELPER "' '" + mode +
-                                  "' 2>'" + errors + "'",
-                              &status);
+    traced->output = runCommand(environment + " apitrace trace -o '" + file + "' '" FBO_TRACE_HELPER "' '" + mode +
+                                    "' 2>'" + errors + "'",
+                                &status);
     ASSERT_EQ(status, 0) << "tracing failed:\n" << readFile(errors);
-    const std::string dump =
-        readPipe("apitrace dump --call-nos=no --color=never --multiline=no '" + file + "' 2>&1", &status);
-    ASSERT_EQ(status, 0) << dump;
+    std::string error;
+    const Calls calls = apitraceCalls(file, &error);
+    ASSERT_TRUE(error.empty()) << error;
     std::remove(file.c_str());
     std::remove(errors.c_str());
     rmdir(directory);
 
     Calls* into = nullptr;
-    size_t start = 0;
-    for (size_t end; (end = dump.find('\n', start)) != std::string::npos; start = end + 1) {
-        const std::string line = dump.substr(start, end - start);
+    for (const std::string& line : calls) {
         if (line == "glPassThrough(token = 1)")
             into = &traced->initialize;
         else if (line == "glPassThrough(token = 2)")
@@ -75,7 +64,7 @@ void trace(const std::string& mode, const std::string& environment, Traced* trac
         else if (into)
             into->push_back(line);
     }
-    ASSERT_FALSE(traced->initialize.empty()) << "no calls between the markers in:\n" << dump;
+    ASSERT_FALSE(traced->initialize.empty()) << "no calls between the markers";
 }
 
 const Calls passThroughProgram = {
