@@ -36,17 +36,7 @@ GLuint makeFragmentProgram() {
     return program;
 }
 
-class FramebufferObjectUse : public GLTest {
-protected:
-    void SetUp() override {
-        GLTest::SetUp();
-        if (HasFatalFailure()) return;
-        REQUIRE_GL_EXTENSION("GL_EXT_framebuffer_object");
-        REQUIRE_GL_EXTENSION("GL_ARB_fragment_program");
-        REQUIRE_GL_EXTENSION("GL_ARB_texture_rectangle");
-        REQUIRE_GL_EXTENSION("GL_ARB_texture_float");
-    }
-};
+using FramebufferObjectUse = FloatTargetTest;
 
 TEST_F(FramebufferObjectUse, bindSwitchesThePassThroughProgramOnlyWhenAskedOnFloatTargets) {
     const struct {

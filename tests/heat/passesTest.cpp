@@ -13,14 +13,11 @@
 
 namespace {
 
-class HeatPasses : public GLTest {
+class HeatPasses : public FloatTargetTest {
 protected:
     void SetUp() override {
-        GLTest::SetUp();
-        if (HasFatalFailure()) return;
-        REQUIRE_GL_EXTENSION("GL_EXT_framebuffer_object");
-        REQUIRE_GL_EXTENSION("GL_ARB_fragment_program");
-        REQUIRE_GL_EXTENSION("GL_ARB_texture_float");
+        FloatTargetTest::SetUp();
+        if (HasFatalFailure() || IsSkipped()) return;
         testing::internal::CaptureStdout();
         setUpFirstFrame();
         setUpOutput = testing::internal::GetCapturedStdout();

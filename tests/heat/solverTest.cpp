@@ -51,15 +51,8 @@ heatref::Grid toGrid(const Field& f) {
     return g;
 }
 
-class HeatSolver : public GLTest {
+class HeatSolver : public FloatTargetTest {
 protected:
-    void SetUp() override {
-        GLTest::SetUp();
-        if (HasFatalFailure()) return;
-        REQUIRE_GL_EXTENSION("GL_EXT_framebuffer_object");
-        REQUIRE_GL_EXTENSION("GL_ARB_fragment_program");
-        REQUIRE_GL_EXTENSION("GL_ARB_texture_float");
-    }
     // One heat step as the frame loop runs it, without presenting.
     void step(float seconds) {
         frameSeconds = seconds;

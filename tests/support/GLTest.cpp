@@ -58,3 +58,12 @@ void GLTest::SetUp() {
     ASSERT_TRUE(testgl::ensureContext(&why)) << "no OpenGL context: " << why;
     testgl::drainErrors();
 }
+
+void FloatTargetTest::SetUp() {
+    GLTest::SetUp();
+    if (HasFatalFailure()) return;
+    REQUIRE_GL_EXTENSION("GL_EXT_framebuffer_object");
+    REQUIRE_GL_EXTENSION("GL_ARB_fragment_program");
+    REQUIRE_GL_EXTENSION("GL_ARB_texture_rectangle");
+    REQUIRE_GL_EXTENSION("GL_ARB_texture_float");
+}

@@ -29,6 +29,14 @@ protected:
     void SetUp() override;
 };
 
+// For tests of float rectangle render targets and the fragment programs that
+// run on them: skips unless the context has what they need. Derived SetUps
+// go on only when !IsSkipped() && !HasFatalFailure().
+class FloatTargetTest : public GLTest {
+protected:
+    void SetUp() override;
+};
+
 #define REQUIRE_GL_EXTENSION(name)                                                    \
     do {                                                                              \
         if (!testgl::hasExtension(name))                                              \
