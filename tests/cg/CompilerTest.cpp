@@ -1,6 +1,7 @@
 // The compiler without GL: the text it generates, the parameters it lays
 // out, and the limits that keep hostile input from exhausting the stack.
 #include "cg/compiler.h"
+#include "heat/heat.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +11,7 @@
 
 namespace {
 
-// The copy program as the program embeds it (see GLTargets.cpp).
-const char kCopyProgram[] =
-    "void main( float4 texcoord : TEXCOORD,\n"
-    "\t\t\tuniform samplerRECT texture,\n"
-    "\t\t\tout float4 color: COLOR ) {\n"
-    "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
+const char* const kCopyProgram = copyProgramSource;
 
 std::string readHeatShader() {
     std::ifstream in(HEAT_SHADER_PATH, std::ios::binary);

@@ -2,12 +2,6 @@
 
 namespace cgtest {
 
-const char kCopyProgram[] =
-    "void main( float4 texcoord : TEXCOORD,\n"
-    "\t\t\tuniform samplerRECT texture,\n"
-    "\t\t\tout float4 color: COLOR ) {\n"
-    "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
-
 FloatTarget::FloatTarget(int width, int height, GLenum internalFormat, const std::vector<float>& rgba)
     : width_(width), height_(height) {
     glGenTextures(1, &texture_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cg/cgGL.h"
+#include "heat/heat.h"
 
 #include <GL/glew.h>
 
@@ -10,9 +11,8 @@
 
 namespace cgtest {
 
-// The copy program exactly as the program embeds it (heat/shaders.cpp
-// defines it as copyProgramSource); kept here so these tests stand alone.
-extern const char kCopyProgram[];
+// The copy program exactly as the program embeds it.
+inline const char* const kCopyProgram = copyProgramSource;
 
 // A rectangle texture with four float channels and a framebuffer on it.
 class FloatTarget {

@@ -1,6 +1,8 @@
 // Seeded mutations of valid programs, for fuzzing the compiler.
 #pragma once
 
+#include "heat/heat.h"
+
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -15,8 +17,7 @@ inline std::vector<std::string> seeds() {
     heat << in.rdbuf();
     return {
         heat.str(),
-        "void main( float4 texcoord : TEXCOORD,\n\t\t\tuniform samplerRECT texture,\n"
-        "\t\t\tout float4 color: COLOR ) {\n\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n",
+        copyProgramSource,
         "#define S 2.0h\nstatic const half3 K = half3(1, .5, 1e-3f);\n"
         "float4 main(float4 c : COLOR0, float2 t : TEXCOORD1, uniform sampler2D s) : COLOR {\n"
         "  const float4 v = tex2D(s, t.yx) * S;\n  float4 r = (float4)0, q;\n"

@@ -2,6 +2,7 @@
 // MESA_EXTENSION_OVERRIDE in this test's environment): errors, no crash,
 // no call into the missing extension.
 #include "cg/cgGL.h"
+#include "heat/heat.h"
 #include "tests/support/GLTest.h"
 
 #include <cstdlib>
@@ -9,11 +10,7 @@
 
 namespace {
 
-const char kCopyProgram[] =
-    "void main( float4 texcoord : TEXCOORD,\n"
-    "\t\t\tuniform samplerRECT texture,\n"
-    "\t\t\tout float4 color: COLOR ) {\n"
-    "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
+const char* const kCopyProgram = copyProgramSource;
 
 class CgNoFragmentProgram : public GLTest {
 protected:
