@@ -10,7 +10,7 @@
 
 namespace cgc {
 
-Compiled compile(const char* source, std::size_t length, const std::string& sourceName) {
+Compiled compile(const char* source, std::size_t length, const std::string& sourceName, const Options&) {
     Compiled out;
     try {
         Lexer lexer(source, length, sourceName);
@@ -20,9 +20,11 @@ Compiled compile(const char* source, std::size_t length, const std::string& sour
         for (const Symbol* s : checked.parameters) {
             ParameterInfo p;
             p.name = s->name;
-            p.sampler = s->kind == Symbol::Sampler;
-            p.rect = s->type.base == Type::SamplerRect;
-            p.width = s->type.width;
+            bool sampler = s->kind == Symbol::Sampler;
+            p.kind = sampler ? ParameterInfo::Sampler : ParameterInfo::Numeric;
+            p.target = s->type.base == Type::SamplerRect ? 3 : 1;
+            p.components = sampler ? 1 : s->type.width;
+            p.typeName = typeName(s->type);
             p.slot = s->slot;
             out.parameters.push_back(p);
         }
@@ -37,8 +39,8 @@ Compiled compile(const char* source, std::size_t length, const std::string& sour
     return out;
 }
 
-Compiled compile(const std::string& source, const std::string& sourceName) {
-    return compile(source.data(), source.size(), sourceName);
+Compiled compile(const std::string& source, const std::string& sourceName, const Options& options) {
+    return compile(source.data(), source.size(), sourceName, options);
 }
 
 }  // namespace cgc

@@ -77,7 +77,7 @@ _CGparameter* validParameter(CGparameter param, const char* call) {
 
 _CGparameter* samplerParameter(CGparameter param, const char* call) {
     _CGparameter* p = validParameter(param, call);
-    if (p && !p->info.sampler) {
+    if (p && p->info.kind != cgc::ParameterInfo::Sampler) {
         raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": '" + p->info.name + "' is not a sampler");
         return nullptr;
     }
@@ -106,7 +106,7 @@ void upload(const _CGparameter& p) {
 void setValueUnguarded(CGparameter param, const char* call, int count, float x, float y, float z, float w) {
     _CGparameter* p = validParameter(param, call);
     if (!p) return;
-    if (p->info.sampler) {
+    if (p->info.kind == cgc::ParameterInfo::Sampler) {
         raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": '" + p->info.name + "' is a sampler");
         return;
     }
@@ -366,7 +366,7 @@ void cgGLLoadProgram(CGprogram program) {
         } else {
             p->loaded = true;
             for (const auto& param : p->parameters)
-                if (!param->info.sampler)
+                if (param->info.kind != cgc::ParameterInfo::Sampler)
                     glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(param->info.slot), param->value[0],
                                                  param->value[1], param->value[2], param->value[3]);
         }
@@ -402,7 +402,7 @@ void cgGLEnableTextureParameter(CGparameter param) {
     try {
         _CGparameter* p = samplerParameter(param, "cgGLEnableTextureParameter");
         if (!p) return;
-        GLenum target = p->info.rect ? GL_TEXTURE_RECTANGLE_ARB : GL_TEXTURE_2D;
+        GLenum target = p->info.target == 3 ? GL_TEXTURE_RECTANGLE_ARB : GL_TEXTURE_2D;
         if (!glActiveTexture) {
             if (p->info.slot == 0) glBindTexture(target, p->texture);
             else raise(CG_INVALID_PARAMETER_ERROR, "cgGLEnableTextureParameter: no multitexturing for '" + p->info.name + "'");

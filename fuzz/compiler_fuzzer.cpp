@@ -88,8 +88,9 @@ void checkProgram(const cgc::Compiled& out) {
     for (const cgc::ParameterInfo& p : out.parameters) {
         if (!names.insert(p.name).second) failed("a parameter name repeats", out);
         // Samplers and numbers take slots in declaration order, each from zero.
-        if (p.slot != (p.sampler ? samplers++ : locals++)) failed("parameter slots are not in order", out);
-        if (p.sampler ? p.width != 1 : (p.width < 1 || p.width > 4) || p.rect)
+        const bool sampler = p.kind == cgc::ParameterInfo::Sampler;
+        if (p.slot != (sampler ? samplers++ : locals++)) failed("parameter slots are not in order", out);
+        if (!sampler && (p.components < 1 || p.components > 4))
             failed("a parameter has an impossible type", out);
     }
     if (!glProgram) return;
@@ -130,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 again.parameters.size() == out.parameters.size();
     for (std::size_t i = 0; same && i < out.parameters.size(); ++i) {
         const cgc::ParameterInfo &a = out.parameters[i], &b = again.parameters[i];
-        same = a.name == b.name && a.sampler == b.sampler && a.rect == b.rect && a.width == b.width && a.slot == b.slot;
+        same = a.name == b.name && a.kind == b.kind && a.target == b.target && a.components == b.components && a.slot == b.slot;
     }
     if (!same) failed("two compiles of one text differ", out);
     return 0;

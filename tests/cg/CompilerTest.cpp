@@ -57,8 +57,8 @@ TEST(CgCompiler, ParametersInDeclarationOrder) {
         for (std::size_t i = 0; i < c.parameters.size(); ++i) {
             SCOPED_TRACE(c.parameters[i].name);
             EXPECT_EQ(out.parameters[i].name, c.parameters[i].name);
-            EXPECT_EQ(out.parameters[i].sampler, c.parameters[i].sampler);
-            EXPECT_EQ(out.parameters[i].width, c.parameters[i].width);
+            EXPECT_EQ(out.parameters[i].kind == cgc::ParameterInfo::Sampler, c.parameters[i].sampler);
+            EXPECT_EQ(out.parameters[i].components, c.parameters[i].width);
             EXPECT_EQ(out.parameters[i].slot, c.parameters[i].slot);
         }
     }
