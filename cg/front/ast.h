@@ -162,6 +162,7 @@ struct TopLevel {
 // Owns every node; ids are dense per node kind, from 0, in creation order.
 struct Tree {
     std::vector<TopLevel> items;  // in source order
+    Loc end;                      // the end of the main file, for "no 'main' function"
 
     Expr* newExpr(Expr::Kind kind, Loc loc);
     Stmt* newStmt(Stmt::Kind kind, Loc loc);
