@@ -16,6 +16,10 @@ void initGLUT(int argc, char** argv) {
     // freeglut's form of handing GLUT the exit routine: closing the window
     // ends the process through exit(), so the buffers' destructors run.
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_EXIT);
+    // Registered after glutInit, so it runs before the exit handler freeglut
+    // registered there, and long before the buffers' static destructors: the
+    // context is still current.
+    std::atexit(releaseHeatBuffers);
     windowId = glutCreateWindow("2D Heat Equation");
 
     if (glewInit() != GLEW_OK) std::cout << "ERROR: could not initialize GLEW!" << std::endl;
@@ -27,6 +31,14 @@ void initGLUT(int argc, char** argv) {
     glutMouseFunc(mouse);
     glutMotionFunc(motion);
     glutIdleFunc(idle);
+    // A window-manager close destroys the context before exit() is reached;
+    // freeglut calls this first, with the context still current.
+    glutCloseFunc(releaseHeatBuffers);
+}
+
+void releaseHeatBuffers() {
+    heatBuffers[1].release();
+    heatBuffers[0].release();
 }
 
 void printStartupLines() {

@@ -1,6 +1,6 @@
 #include "fbo/FramebufferObject.h"
 
-#include <GL/glu.h>
+#include "fbo/glErrorText.h"
 
 #include <cstdio>
 #include <iostream>
@@ -81,7 +81,9 @@ FramebufferObject::FramebufferObject(const char* mode)
     parseModeString(mode);
 }
 
-FramebufferObject::~FramebufferObject() {
+FramebufferObject::~FramebufferObject() { release(); }
+
+void FramebufferObject::release() {
     if (initialized) {
         if (hasColor)
             for (int k = 0; k < colorAttachmentCount; ++k)
@@ -89,8 +91,12 @@ FramebufferObject::~FramebufferObject() {
         // The stencil attachment is this same object.
         if (hasDepth) deleteAttachment(depthAttachmentID, depthIsTexture);
         glDeleteFramebuffersEXT(1, &framebufferID);
+        initialized = false;
     }
-    if (passThroughProgramCreated) glDeleteProgramsARB(1, &passThroughProgramID);
+    if (passThroughProgramCreated) {
+        glDeleteProgramsARB(1, &passThroughProgramID);
+        passThroughProgramCreated = false;
+    }
 }
 
 std::pair<std::string, std::string> FramebufferObject::splitKeyValue(const std::string& token) {
@@ -250,7 +256,7 @@ bool FramebufferObject::initialize(unsigned newWidth, unsigned newHeight) {
                 complete = recordFramebufferStatus();
                 const GLenum error = glGetError();
                 if (error != GL_NO_ERROR)
-                    std::printf("OpenGL ERROR after FBO initialization: %s\n", gluErrorString(error));
+                    std::printf("OpenGL ERROR after FBO initialization: %s\n", glErrorText(error));
             }
         } else {
             for (int k = 0; k < colorAttachmentCount; ++k) {

@@ -16,6 +16,10 @@ public:
     explicit FramebufferObject(const char* mode);
     ~FramebufferObject();
 
+    // Deletes the GL objects now, while the caller's context is current; the
+    // destructor, which may run after the context is gone, then deletes nothing.
+    void release();
+
     // Owns GL names: never copied.
     FramebufferObject(const FramebufferObject&) = delete;
     FramebufferObject& operator=(const FramebufferObject&) = delete;

@@ -32,24 +32,50 @@ std::string around(const std::vector<std::string>& calls, size_t from, size_t to
     return text;
 }
 
+bool apitraceInstalled() {
+    int status = 0;
+    runCommand("command -v apitrace", &status);
+    return status == 0;
+}
+
+enum class WayOut { Escape, CloseRequest };
+
+// Records the program under apitrace: the window, a second of frames, one
+// click at pixel (320, 240) when asked, then the way out. Empty on failure,
+// with the reason in *why.
+std::vector<std::string> recordRun(bool click, WayOut wayOut, std::string* why) {
+    AppRun::Options options;
+    options.wrapper = {"apitrace", "trace", "--api", "gl", "--output", "heat2d.trace"};
+    AppRun app(options);
+    if (app.waitForWindow(30) == 0) {
+        *why = "no window\n" + app.output();
+        return {};
+    }
+    sleepSeconds(1.0);
+    if (click) {
+        app.click(320, 240);  // one stamp, at cell (32, 31)
+        sleepSeconds(0.5);
+    }
+    if (wayOut == WayOut::Escape) app.key("Escape");
+    else app.requestClose();
+    const int status = app.waitForExit(20);
+    if (status != 0) {
+        *why = "exit status " + std::to_string(status) + "\n" + app.output();
+        return {};
+    }
+    std::string error;
+    std::vector<std::string> calls = apitraceCalls(app.workDir() + "/heat2d.trace", &error);
+    if (calls.size() <= 100u) *why = "a trace of " + std::to_string(calls.size()) + " calls\n" + error + app.output();
+    return calls;
+}
+
 class Trace : public ::testing::Test {
 protected:
     void SetUp() override {
-        int status = 0;
-        runCommand("command -v apitrace", &status);
-        ASSERT_EQ(status, 0) << "apitrace is not installed (scripts/test.sh installs it)";
-        AppRun::Options options;
-        options.wrapper = {"apitrace", "trace", "--api", "gl", "--output", "heat2d.trace"};
-        AppRun app(options);
-        ASSERT_NE(app.waitForWindow(30), 0u) << app.output();
-        sleepSeconds(1.0);
-        app.click(320, 240);  // one stamp, at cell (32, 31)
-        sleepSeconds(0.5);
-        app.key("Escape");
-        ASSERT_EQ(app.waitForExit(20), 0) << app.output();
-        std::string error;
-        calls = apitraceCalls(app.workDir() + "/heat2d.trace", &error);
-        ASSERT_GT(calls.size(), 100u) << error << app.output();
+        ASSERT_TRUE(apitraceInstalled()) << "apitrace is not installed (scripts/test.sh installs it)";
+        std::string why;
+        calls = recordRun(true, WayOut::Escape, &why);
+        ASSERT_GT(calls.size(), 100u) << why;
     }
     std::vector<std::string> calls;
 };
@@ -232,22 +258,33 @@ TEST_F(Trace, aStampCopiesThenAddsTheCellThenFlips) {
                                       << around(calls, start, cell + 40);
 }
 
-TEST_F(Trace, exitReleasesBufferOneThenBufferZero) {
-    // The two buffers' creation names their texture and framebuffer; the
-    // way out deletes them, buffer 1 first.
-    std::vector<std::string> deletes;
-    for (const std::string& call : calls)
-        if (call.rfind("glDelete", 0) == 0) deletes.push_back(call);
-    ASSERT_EQ(deletes.size(), 6u) << around(deletes, 0, deletes.size());
-    EXPECT_EQ(deletes[0].rfind("glDeleteTextures(", 0), 0u);
-    EXPECT_EQ(deletes[1].rfind("glDeleteFramebuffersEXT(", 0), 0u);
-    EXPECT_EQ(deletes[2].rfind("glDeleteProgramsARB(", 0), 0u);
-    EXPECT_EQ(deletes[3].rfind("glDeleteTextures(", 0), 0u);
-    EXPECT_EQ(deletes[4].rfind("glDeleteFramebuffersEXT(", 0), 0u);
-    EXPECT_EQ(deletes[5].rfind("glDeleteProgramsARB(", 0), 0u);
-    // buffer 1 was created second, so its names are the larger ones
-    auto name = [](const std::string& call) { return std::atoi(call.c_str() + call.find_last_of("&{") + 1); };
-    for (int k = 0; k < 3; ++k) EXPECT_GT(name(deletes[k]), name(deletes[k + 3])) << deletes[k];
+TEST(Teardown, everyWayOutReleasesBufferOneThenBufferZeroWhileTheContextLives) {
+    ASSERT_TRUE(apitraceInstalled()) << "apitrace is not installed (scripts/test.sh installs it)";
+    for (const WayOut wayOut : {WayOut::Escape, WayOut::CloseRequest}) {
+        SCOPED_TRACE(wayOut == WayOut::Escape ? "Escape" : "close request");
+        std::string why;
+        const std::vector<std::string> calls = recordRun(false, wayOut, &why);
+        ASSERT_GT(calls.size(), 100u) << why;
+        // Each buffer's texture, framebuffer and pass-through program, once:
+        // the destructors that run later must find nothing left to delete.
+        std::vector<std::string> deletes;
+        size_t lastDelete = 0, contextGone = calls.size();
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].rfind("glDelete", 0) == 0) deletes.push_back(calls[i]), lastDelete = i;
+            if (calls[i].rfind("glXDestroyContext(", 0) == 0 && contextGone == calls.size()) contextGone = i;
+        }
+        ASSERT_EQ(deletes.size(), 6u) << around(deletes, 0, deletes.size());
+        ASSERT_LT(contextGone, calls.size()) << "the trace never shows the context destroyed";
+        EXPECT_LT(lastDelete, contextGone) << around(calls, contextGone >= 8 ? contextGone - 8 : 0, contextGone + 1);
+        for (size_t k : {0u, 3u}) {
+            EXPECT_EQ(deletes[k].rfind("glDeleteTextures(", 0), 0u) << deletes[k];
+            EXPECT_EQ(deletes[k + 1].rfind("glDeleteFramebuffersEXT(", 0), 0u) << deletes[k + 1];
+            EXPECT_EQ(deletes[k + 2].rfind("glDeleteProgramsARB(", 0), 0u) << deletes[k + 2];
+        }
+        // buffer 1 was created second, so its names are the larger ones
+        auto name = [](const std::string& call) { return std::atoi(call.c_str() + call.find_last_of("&{") + 1); };
+        for (int k = 0; k < 3; ++k) EXPECT_GT(name(deletes[k]), name(deletes[k + 3])) << deletes[k];
+    }
 }
 
 }  // namespace

@@ -254,6 +254,44 @@ TEST_F(FramebufferObjectUse, destructionDeletesEveryObjectInitializeMade) {
     }
 }
 
+TEST_F(FramebufferObjectUse, releaseDeletesEverythingOnceAndTheDestructorNothingMore) {
+    const struct {
+        const char* mode;
+        bool texture;
+    } cases[] = {{"rgba=16t", true}, {"rgba=t depth=t", true}, {"rgba depth", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("mode \"") + c.mode + "\"");
+        const bool texture = c.texture;
+        auto f = std::make_unique<FramebufferObject>(c.mode);
+        ASSERT_TRUE(f->initialize(8, 8));
+        const GLuint color = f->getColorAttachmentID(0), framebuffer = I::framebufferID(*f);
+        const GLuint program = I::passThroughProgramID(*f);
+        f->release();
+        EXPECT_FALSE(glIsTexture(color) || glIsRenderbufferEXT(color));
+        EXPECT_FALSE(glIsFramebufferEXT(framebuffer));
+        EXPECT_FALSE(glIsProgramARB(program));
+        f->release();  // a second release, as at exit after a close, is harmless
+
+        // The freed names in use again (a compatibility context makes an
+        // object on binding an unused name): a second deletion would take
+        // them from their new owner.
+        if (texture) glBindTexture(GL_TEXTURE_2D, color);
+        else glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, color);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, framebuffer);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
+        f.reset();
+        EXPECT_TRUE(texture ? glIsTexture(color) : glIsRenderbufferEXT(color));
+        EXPECT_TRUE(glIsFramebufferEXT(framebuffer));
+        EXPECT_TRUE(glIsProgramARB(program));
+        if (texture) glDeleteTextures(1, &color);
+        else glDeleteRenderbuffersEXT(1, &color);
+        glDeleteFramebuffersEXT(1, &framebuffer);
+        glDeleteProgramsARB(1, &program);
+        EXPECT_EQ(testgl::drainErrors(), std::vector<GLenum>{});
+    }
+}
+
 TEST_F(FramebufferObjectUse, destroyingAnObjectNeverInitialisedDeletesNothing) {
     // Live names in every field the destructor could delete through.
     GLuint texture = 0, renderbuffer = 0, framebuffer = 0;
