@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "app/globals.h"
+#include "fbo/glErrorText.h"
 #include "heat/heat.h"
 
 #include <GL/glew.h>

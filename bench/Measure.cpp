@@ -2,8 +2,9 @@
 
 #include "app/app.h"
 #include "app/globals.h"
+#include "fbo/glErrorText.h"
 #include "heat/heat.h"
-#include "tests/support/ReferenceSolver.h"
+#include "heat/referenceSolver.h"
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>

@@ -38,6 +38,3 @@ void drawGridQuad(float width, float height);
 // and leaves projection selected.
 void pushUnitSquareMatrices();
 void popUnitSquareMatrices();
-
-// gluErrorString's text, never null (it is for codes GLU does not know).
-const char* glErrorText(unsigned error);

@@ -1,8 +1,11 @@
 #include "heat/heat.h"
 
+#include "fbo/glErrorText.h"
+
 #include <GL/glew.h>
 
 #include <iostream>
+#include <string>
 
 // ---- Programs and their parameters ----------------------------------------
 // The runtime context owning both programs; created on the first call.
@@ -30,6 +33,33 @@ const char copyProgramSource[] =
     "\t\t\tout float4 color: COLOR ) {\n"
     "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
 
+namespace {
+
+// The heat program's parameters as heat2d sets them, in lookup order.
+struct HeatParameter {
+    const char* name;
+    const char* type;
+    CGparameter* handle;
+};
+const HeatParameter heatParameters[] = {
+    {"heatTexture", "samplerRECT", &heatTextureParam},
+    {"invGridSize", "float2", &invGridSizeParam},
+    {"timestep", "float", &timestepParam},
+};
+
+// The runtime only knows a name was missing; the user also needs to hear
+// that heat2d sets it, and as what. The first error is the one reported, so
+// with the program compiled a parameter error is the first lookup that failed.
+std::string missingParameterAdvice(CGerror error) {
+    if (error != CG_INVALID_PARAMETER_ERROR || !heatProgram) return "";
+    for (const HeatParameter& p : heatParameters)
+        if (!*p.handle)
+            return std::string("; heat2d sets this parameter, declare it as 'uniform ") + p.type + " " + p.name + "'";
+    return "";
+}
+
+}  // namespace
+
 void initShaders() {
     glPushAttrib(GL_ALL_ATTRIB_BITS);  // popped on both ways out below
 
@@ -43,9 +73,7 @@ void initShaders() {
     heatProgram = cgCreateProgramFromFile(cgContext, CG_SOURCE, "HeatShader.cg", fragmentProfile,
                                           nullptr, nullptr);
     cgGLLoadProgram(heatProgram);
-    heatTextureParam = cgGetNamedParameter(heatProgram, "heatTexture");
-    invGridSizeParam = cgGetNamedParameter(heatProgram, "invGridSize");
-    timestepParam = cgGetNamedParameter(heatProgram, "timestep");
+    for (const HeatParameter& p : heatParameters) *p.handle = cgGetNamedParameter(heatProgram, p.name);
 
     copyProgram = cgCreateProgram(cgContext, CG_SOURCE, copyProgramSource, fragmentProfile,
                                   nullptr, nullptr);
@@ -55,13 +83,9 @@ void initShaders() {
     const GLenum glError = glGetError();
     if (glError != GL_NO_ERROR) std::cout << "GL ERROR: " << glErrorText(glError) << std::endl;
     const CGerror cgError = cgGetError();
-    if (cgError != CG_NO_ERROR) std::cout << "Cg ERROR: " << cgGetErrorString(cgError) << std::endl;
+    if (cgError != CG_NO_ERROR)
+        std::cout << "Cg ERROR: " << cgGetErrorString(cgError) << missingParameterAdvice(cgError) << std::endl;
 
     shadersLoaded = true;
     glPopAttrib();
-}
-
-const char* glErrorText(unsigned error) {
-    const GLubyte* text = gluErrorString(error);
-    return text ? reinterpret_cast<const char*>(text) : "unknown OpenGL error";
 }

@@ -3,7 +3,7 @@
 #include "cg/cgGL.h"
 #include "tests/cg/GLTargets.h"
 #include "tests/support/GLTest.h"
-#include "tests/support/ReferenceSolver.h"
+#include "heat/referenceSolver.h"
 
 #include <algorithm>
 #include <cmath>

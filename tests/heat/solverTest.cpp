@@ -4,7 +4,7 @@
 #include "heat/heat.h"
 #include "tests/heat/Field.h"
 #include "tests/support/GLTest.h"
-#include "tests/support/ReferenceSolver.h"
+#include "heat/referenceSolver.h"
 
 #include <cmath>
 
