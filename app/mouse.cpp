@@ -5,18 +5,25 @@
 #include <GL/freeglut.h>
 
 #include <climits>
+#include <cmath>
 
 namespace {
 
-// Truncates toward zero like a plain conversion, but a quotient beyond int's
-// range (a tiny window, a far-off pointer) saturates instead of being undefined.
-int truncateToInt(double value) {
+// Rounds down, the same as truncation for every pixel inside the window; a
+// quotient beyond int's range (a tiny window, a far-off pointer) saturates
+// instead of being undefined.
+int floorToInt(double value) {
+    value = std::floor(value);
     if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
     if (value <= static_cast<double>(INT_MIN)) return INT_MIN;
     return static_cast<int>(value);
 }
 
 void stampUnderPointer(int x, int y) {
+    // Before the first frame there are no buffers or programs to stamp with.
+    // The first frame creates them all in one display call, which no mouse
+    // callback can interrupt.
+    if (!buffersInitialized) return;
     int cellX, cellY;
     if (cellForPixel(x, y, &cellX, &cellY)) applyHeat(cellX, cellY);
 }
@@ -26,8 +33,8 @@ void stampUnderPointer(int x, int y) {
 bool cellForPixel(int x, int y, int* cellX, int* cellY) {
     if (windowWidth <= 0 || windowHeight <= 0) return false;
     // Rows flip: GLUT counts them from the top, the grid from the bottom.
-    *cellX = truncateToInt(static_cast<double>(gridWidth) * x / windowWidth);
-    *cellY = truncateToInt(static_cast<double>(gridHeight) *
+    *cellX = floorToInt(static_cast<double>(gridWidth) * x / windowWidth);
+    *cellY = floorToInt(static_cast<double>(gridHeight) *
                            (static_cast<double>(windowHeight) - y - 1) / windowHeight);
     return true;
 }
