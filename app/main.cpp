@@ -2,7 +2,12 @@
 
 #include <GL/freeglut.h>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
+    // Line by line even into a pipe or a file, so a log has the banner before
+    // any error line and keeps what was printed if the process is killed.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
     initGLUT(argc, argv);
     printStartupLines();
     glutMainLoop();
