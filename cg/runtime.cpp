@@ -1,13 +1,24 @@
 // The runtime's C-style API over the compiler and ARB fragment programs.
 // Nothing here throws or ends the process: every fault becomes the pending
 // error (the first since the last cgGetError) and a harmless return.
+//
+// The hot path (binding, setting parameters, enabling textures) asks GL
+// nothing. What the runtime believes is bound can go stale whenever someone
+// else binds a program (the render targets bind their pass-through program),
+// deletes the bound one, or after glPopAttrib, which leaves program bindings
+// alone. So the belief is never what a value's destination depends on:
+// with EXT_direct_state_access a value goes to its program by name; without
+// it, a value set while its program seems bound is sent at once and again at
+// the program's next bind, and any other is kept for that bind.
 
+#include "cg/assembly.h"
 #include "cg/cg.h"
 #include "cg/cgGL.h"
 #include "cg/compiler.h"
+#include "cg/front/files.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <unistd.h>
+
 #include <cstring>
 #include <memory>
 #include <set>
@@ -19,14 +30,17 @@ struct _CGparameter {
     cgc::ParameterInfo info;
     GLuint texture = 0;
     float value[4] = {0, 0, 0, 0};
+    bool resend = false;  // without direct state access: send again at the next bind
 };
 
 struct _CGprogram {
     std::string name;  // the file, or "<string>", for messages
     std::string text;  // ARB fragment program
+    bool assembly = false;
     std::vector<std::unique_ptr<_CGparameter>> parameters;
     GLuint id = 0;
     bool loaded = false;
+    bool resend = false;  // some parameter has resend set
 };
 
 struct _CGcontext {
@@ -45,8 +59,10 @@ std::string pendingText;
 CGerror fetchedCode = CG_NO_ERROR;
 std::string fetchedText;
 
+// The program this runtime last bound, or found bound when it loaded one.
+GLuint believedBinding = 0;
+
 const char kStringName[] = "<string>";
-const std::size_t kMaxSourceBytes = 16u << 20;
 
 void raise(CGerror code, const std::string& text) {
     if (pendingCode != CG_NO_ERROR) return;  // the first one names the root cause
@@ -59,6 +75,11 @@ void outOfMemory(const char* call) { raise(CG_COMPILER_ERROR, std::string(call) 
 bool fragmentProgramsAvailable() {
     return GLEW_ARB_fragment_program && glGenProgramsARB && glBindProgramARB && glProgramStringARB &&
            glProgramLocalParameter4fARB && glGetProgramivARB;
+}
+
+bool directStateAccess() {
+    return GLEW_EXT_direct_state_access && glNamedProgramLocalParameter4fEXT && glNamedProgramStringEXT &&
+           glBindMultiTextureEXT;
 }
 
 const char* missingExtension() { return "this OpenGL context lacks GL_ARB_fragment_program"; }
@@ -84,23 +105,54 @@ _CGparameter* samplerParameter(CGparameter param, const char* call) {
     return p;
 }
 
-GLuint boundProgram() {
-    GLint id = 0;
-    glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &id);
-    return GLuint(id);
+// What this driver allows, so that the compiler's limit errors name it.
+// Without a current context the queries leave 0 behind, and the documented
+// defaults stay.
+cgc::Limits limitsFromGL() {
+    cgc::Limits limits;
+    if (!fragmentProgramsAvailable()) return limits;
+    // A program past a native limit loads but may not run in hardware: the
+    // smaller of the two is the one that counts.
+    auto program = [](GLenum pname, GLenum native, int* field) {
+        GLint value = 0, nativeValue = 0;
+        glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, pname, &value);
+        if (native) glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, native, &nativeValue);
+        GLint best = value;
+        if (nativeValue > 0 && (best <= 0 || nativeValue < best)) best = nativeValue;
+        if (best > 0) *field = best;
+    };
+    program(GL_MAX_PROGRAM_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_INSTRUCTIONS_ARB, &limits.instructions);
+    program(GL_MAX_PROGRAM_ALU_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_ALU_INSTRUCTIONS_ARB, &limits.aluInstructions);
+    program(GL_MAX_PROGRAM_TEX_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INSTRUCTIONS_ARB, &limits.texInstructions);
+    program(GL_MAX_PROGRAM_TEX_INDIRECTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INDIRECTIONS_ARB,
+            &limits.texIndirections);
+    program(GL_MAX_PROGRAM_TEMPORARIES_ARB, GL_MAX_PROGRAM_NATIVE_TEMPORARIES_ARB, &limits.temporaries);
+    program(GL_MAX_PROGRAM_PARAMETERS_ARB, GL_MAX_PROGRAM_NATIVE_PARAMETERS_ARB, &limits.parameters);
+    program(GL_MAX_PROGRAM_ATTRIBS_ARB, GL_MAX_PROGRAM_NATIVE_ATTRIBS_ARB, &limits.attributes);
+    program(GL_MAX_PROGRAM_LOCAL_PARAMETERS_ARB, 0, &limits.localParameters);
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS_ARB, &units);
+    if (units > 0) limits.textureUnits = units;
+    return limits;
 }
 
-// Local parameters belong to a program but are set through the binding:
-// bind the owner for the call and put back whatever was bound, so setting
-// a parameter never changes which program the next draw runs.
-void upload(const _CGparameter& p) {
-    const _CGprogram& owner = *p.program;
-    if (!owner.loaded || !fragmentProgramsAvailable()) return;
-    GLuint previous = boundProgram();
-    if (previous != owner.id) glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, owner.id);
+// With the owner bound: GL takes the value for the bound program.
+void sendToBound(const _CGparameter& p) {
     glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot), p.value[0], p.value[1], p.value[2],
                                  p.value[3]);
-    if (previous != owner.id) glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, previous);
+}
+
+void send(_CGparameter& p) {
+    _CGprogram& owner = *p.program;
+    if (!owner.loaded || !fragmentProgramsAvailable()) return;  // kept; loading sends it
+    if (directStateAccess()) {
+        glNamedProgramLocalParameter4fEXT(owner.id, GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot), p.value[0],
+                                          p.value[1], p.value[2], p.value[3]);
+        return;
+    }
+    // The belief may be stale; the next bind of the owner makes it right.
+    p.resend = owner.resend = true;
+    if (believedBinding == owner.id) sendToBound(p);
 }
 
 void setValueUnguarded(CGparameter param, const char* call, int count, float x, float y, float z, float w) {
@@ -112,7 +164,7 @@ void setValueUnguarded(CGparameter param, const char* call, int count, float x, 
     }
     const float v[4] = {x, y, z, w};
     for (int i = 0; i < count; ++i) p->value[i] = v[i];
-    upload(*p);
+    send(*p);
 }
 
 void setValue(CGparameter param, const char* call, int count, float x, float y, float z, float w) {
@@ -123,9 +175,18 @@ void setValue(CGparameter param, const char* call, int count, float x, float y, 
     }
 }
 
-CGprogram createProgram(CGcontext context, CGenum type, const char* source, std::size_t length,
-                        const std::string& name, CGprofile profile, const char* entry) {
-    const std::string call = "cgCreateProgram";
+void addParameters(_CGprogram* program, const std::vector<cgc::ParameterInfo>& infos) {
+    for (const cgc::ParameterInfo& info : infos) {
+        auto p = std::make_unique<_CGparameter>();
+        p->program = program;
+        p->info = info;
+        live.insert(p.get());
+        program->parameters.push_back(std::move(p));
+    }
+}
+
+CGprogram createProgram(CGcontext context, const char* source, std::size_t length, const std::string& name,
+                        CGprofile profile, const char* entry) {
     if (profile != CG_PROFILE_ARBFP1) {
         raise(CG_INVALID_PROFILE_ERROR, name + ": error: no fragment profile to compile for (" +
                                             (profile == CG_PROFILE_UNKNOWN ? std::string(missingExtension())
@@ -134,31 +195,30 @@ CGprogram createProgram(CGcontext context, CGenum type, const char* source, std:
                                             ")");
         return nullptr;
     }
-    if (entry && std::strcmp(entry, "main") != 0) {
-        raise(CG_INVALID_PARAMETER_ERROR, name + ": error: entry '" + entry + "' is not supported, only 'main'");
-        return nullptr;
-    }
     auto program = std::make_unique<_CGprogram>();
     program->name = name;
-    static const char kAssembly[] = "!!ARBfp1.0";
-    if (length >= sizeof kAssembly - 1 && std::memcmp(source, kAssembly, sizeof kAssembly - 1) == 0) {
+    cgc::Options options;
+    options.entry = entry ? entry : "main";
+    options.limits = limitsFromGL();
+    if (cgrt::isAssembly(source, length)) {
+        std::vector<cgc::ParameterInfo> parameters;
+        std::string error;
+        if (!cgrt::assemblyParameters(source, length, name, options.limits, &parameters, &error)) {
+            raise(CG_COMPILER_ERROR, error);
+            return nullptr;
+        }
         program->text.assign(source, length);
+        program->assembly = true;
+        addParameters(program.get(), parameters);
     } else {
-        cgc::Compiled compiled = cgc::compile(source, length, name);
+        cgc::Compiled compiled = cgc::compile(source, length, name, options);
         if (!compiled.ok) {
             raise(CG_COMPILER_ERROR, compiled.error);
             return nullptr;
         }
         program->text = std::move(compiled.text);
-        for (const cgc::ParameterInfo& info : compiled.parameters) {
-            auto p = std::make_unique<_CGparameter>();
-            p->program = program.get();
-            p->info = info;
-            live.insert(p.get());
-            program->parameters.push_back(std::move(p));
-        }
+        addParameters(program.get(), compiled.parameters);
     }
-    (void)type;
     _CGprogram* raw = program.get();
     live.insert(raw);
     context->programs.push_back(std::move(program));
@@ -182,33 +242,28 @@ bool validCreate(CGcontext context, CGenum type, const char* what, const char* c
     return true;
 }
 
-// Reads a whole file, or sets the error and returns false.
-bool readFile(const char* path, std::string* text) {
-    std::FILE* f = std::fopen(path, "rb");
-    if (!f) {
-        raise(CG_FILE_READ_ERROR, std::string("cannot read '") + path + "': " + std::strerror(errno));
-        return false;
+// A relative name is looked up in the working directory, which the message
+// names: a program started from the wrong folder says where it looked.
+bool readProgramFile(const char* path, std::string* text) {
+    std::string why;
+    if (cgc::readSourceFile(path, text, &why)) return true;
+    std::string where;
+    if (path[0] != '/') {
+        std::vector<char> cwd(4096);
+        if (getcwd(cwd.data(), cwd.size())) where = std::string(" in ") + cwd.data();
     }
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        std::size_t n = std::fread(buffer, 1, sizeof buffer, f);
-        text->append(buffer, n);
-        if (text->size() > kMaxSourceBytes) {
-            raise(CG_FILE_READ_ERROR, std::string("cannot read '") + path + "': file is too large");
-            ok = false;
-            break;
-        }
-        if (n < sizeof buffer) {
-            if (std::ferror(f)) {
-                raise(CG_FILE_READ_ERROR, std::string("cannot read '") + path + "': " + std::strerror(errno));
-                ok = false;
-            }
-            break;
-        }
+    raise(CG_FILE_READ_ERROR, std::string("cannot read '") + path + "'" + where + ": " + why);
+    return false;
+}
+
+GLenum textureTarget(int target) {
+    switch (target) {
+        case 0: return GL_TEXTURE_1D;
+        case 2: return GL_TEXTURE_3D;
+        case 3: return GL_TEXTURE_RECTANGLE_ARB;
+        case 4: return GL_TEXTURE_CUBE_MAP;
+        default: return GL_TEXTURE_2D;
     }
-    std::fclose(f);
-    return ok;
 }
 
 const char* describeCode(CGerror error) {
@@ -246,7 +301,7 @@ CGprogram cgCreateProgram(CGcontext context, CGenum programType, const char* pro
                           const char* entry, const char** /*args: no options are taken*/) {
     try {
         if (!validCreate(context, programType, program, "cgCreateProgram")) return nullptr;
-        return createProgram(context, programType, program, std::strlen(program), kStringName, profile, entry);
+        return createProgram(context, program, std::strlen(program), kStringName, profile, entry);
     } catch (...) {
         outOfMemory("cgCreateProgram");
         return nullptr;
@@ -258,10 +313,10 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     try {
         if (!validCreate(context, programType, programFile, "cgCreateProgramFromFile")) return nullptr;
         if (profile != CG_PROFILE_ARBFP1)  // the missing profile is the root cause, not the file
-            return createProgram(context, programType, "", 0, programFile, profile, entry);
+            return createProgram(context, "", 0, programFile, profile, entry);
         std::string text;
-        if (!readFile(programFile, &text)) return nullptr;
-        return createProgram(context, programType, text.data(), text.size(), programFile, profile, entry);
+        if (!readProgramFile(programFile, &text)) return nullptr;
+        return createProgram(context, text.data(), text.size(), programFile, profile, entry);
     } catch (...) {
         outOfMemory("cgCreateProgramFromFile");
         return nullptr;
@@ -278,7 +333,13 @@ CGparameter cgGetNamedParameter(CGprogram program, const char* name) {
         }
         for (const auto& param : p->parameters)
             if (param->info.name == name) return param.get();
-        raise(CG_INVALID_PARAMETER_ERROR, p->name + ": error: no uniform parameter named '" + name + "'");
+        if (p->assembly && p->parameters.empty())
+            raise(CG_INVALID_PARAMETER_ERROR,
+                  p->name + ": error: no parameter named '" + name +
+                      "': assembly names its parameters in header comments such as '# texture[0] = " + name +
+                      " (samplerRECT)' or '# program.local[0] = " + name + " (float4)', and this program has none");
+        else
+            raise(CG_INVALID_PARAMETER_ERROR, p->name + ": error: no uniform parameter named '" + name + "'");
     } catch (...) {
         outOfMemory("cgGetNamedParameter");
     }
@@ -350,27 +411,43 @@ void cgGLLoadProgram(CGprogram program) {
             return;
         }
         if (!p->id) glGenProgramsARB(1, &p->id);
-        GLuint previous = boundProgram();
-        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, p->id);
-        glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(p->text.size()),
-                           p->text.data());
+        const bool direct = directStateAccess();
+        GLint previous = 0;
+        if (direct) {
+            glNamedProgramStringEXT(p->id, GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB,
+                                    GLsizei(p->text.size()), p->text.data());
+        } else {
+            // Loading goes through the binding, which is put back as found;
+            // this is where the runtime learns what is bound.
+            glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &previous);
+            glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, p->id);
+            glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(p->text.size()),
+                               p->text.data());
+        }
         GLint position = -1;
         glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
-        if (position != -1) {
+        p->loaded = position == -1;
+        if (!p->loaded) {
             const GLubyte* why = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
             std::string reason = why ? reinterpret_cast<const char*>(why) : "";
             reason = reason.substr(0, reason.find('\n'));
             raise(CG_PROGRAM_LOAD_ERROR, p->name + ": error: the driver rejected the program at character " +
                                              std::to_string(position) + (reason.empty() ? "" : ": " + reason));
-            p->loaded = false;
-        } else {
-            p->loaded = true;
-            for (const auto& param : p->parameters)
-                if (param->info.kind != cgc::ParameterInfo::Sampler)
-                    glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(param->info.slot), param->value[0],
-                                                 param->value[1], param->value[2], param->value[3]);
         }
-        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, previous);
+        for (const auto& param : p->parameters) {
+            param->resend = false;
+            if (!p->loaded || param->info.kind == cgc::ParameterInfo::Sampler) continue;
+            if (direct)
+                glNamedProgramLocalParameter4fEXT(p->id, GL_FRAGMENT_PROGRAM_ARB, GLuint(param->info.slot),
+                                                  param->value[0], param->value[1], param->value[2], param->value[3]);
+            else
+                sendToBound(*param);
+        }
+        p->resend = false;
+        if (!direct) {
+            glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(previous));
+            believedBinding = GLuint(previous);
+        }
     } catch (...) {
         outOfMemory("cgGLLoadProgram");
     }
@@ -384,7 +461,18 @@ void cgGLBindProgram(CGprogram program) {
             raise(CG_PROGRAM_NOT_LOADED_ERROR, "cgGLBindProgram: " + p->name + " is not loaded");
             return;
         }
-        if (fragmentProgramsAvailable()) glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, p->id);
+        if (!fragmentProgramsAvailable()) return;
+        // Always bound, even when believed bound: someone else may have
+        // bound another program since.
+        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, p->id);
+        believedBinding = p->id;
+        if (p->resend) {
+            for (const auto& param : p->parameters) {
+                if (param->resend) sendToBound(*param);
+                param->resend = false;
+            }
+            p->resend = false;
+        }
     } catch (...) {
         outOfMemory("cgGLBindProgram");
     }
@@ -398,19 +486,25 @@ void cgGLSetTextureParameter(CGparameter param, GLuint texture) {
     }
 }
 
+// Unit 0 is the active unit between calls (every party leaves it so), so a
+// sampler on unit 0 binds without switching units.
 void cgGLEnableTextureParameter(CGparameter param) {
     try {
         _CGparameter* p = samplerParameter(param, "cgGLEnableTextureParameter");
         if (!p) return;
-        GLenum target = p->info.target == 3 ? GL_TEXTURE_RECTANGLE_ARB : GL_TEXTURE_2D;
-        if (!glActiveTexture) {
-            if (p->info.slot == 0) glBindTexture(target, p->texture);
-            else raise(CG_INVALID_PARAMETER_ERROR, "cgGLEnableTextureParameter: no multitexturing for '" + p->info.name + "'");
-            return;
+        const GLenum target = textureTarget(p->info.target);
+        const GLenum unit = GLenum(GL_TEXTURE0 + p->info.slot);
+        if (p->info.slot == 0) {
+            glBindTexture(target, p->texture);
+        } else if (directStateAccess()) {
+            glBindMultiTextureEXT(unit, target, p->texture);
+        } else if (glActiveTexture) {
+            glActiveTexture(unit);
+            glBindTexture(target, p->texture);
+            glActiveTexture(GL_TEXTURE0);
+        } else {
+            raise(CG_INVALID_PARAMETER_ERROR, "cgGLEnableTextureParameter: no multitexturing for '" + p->info.name + "'");
         }
-        glActiveTexture(GLenum(GL_TEXTURE0 + p->info.slot));
-        glBindTexture(target, p->texture);
-        glActiveTexture(GL_TEXTURE0);
     } catch (...) {
         outOfMemory("cgGLEnableTextureParameter");
     }

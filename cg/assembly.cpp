@@ -1,0 +1,241 @@
+#include "cg/assembly.h"
+
+#include <cstring>
+#include <map>
+#include <string_view>
+#include <utility>
+
+namespace cgrt {
+
+namespace {
+
+const char kMagic[] = "!!ARBfp1.0";
+const char kTextureForm[] = "'# texture[N] = NAME (TYPE)'";
+const char kLocalForm[] = "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)'";
+
+// User text in a message: one short line whatever the comment holds.
+std::string quote(std::string_view text) {
+    std::string out = "'";
+    std::size_t shown = 0;
+    for (char c : text) {
+        if (++shown > 60) {
+            out += "\xE2\x80\xA6";  // …
+            break;
+        }
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[(c >> 4) & 0xf];
+            out += hex[c & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+
+struct Shape {
+    bool sampler = false;
+    int target = 0;      // ir::TexTarget
+    int components = 1;  // in each register
+    int registers = 1;
+};
+
+bool parseType(std::string_view t, Shape* shape) {
+    static const std::pair<const char*, int> samplers[] = {
+        {"sampler1D", 0}, {"sampler2D", 1}, {"sampler3D", 2}, {"samplerRECT", 3}, {"samplerCUBE", 4}};
+    for (const auto& s : samplers) {
+        if (t == s.first) {
+            shape->sampler = true;
+            shape->target = s.second;
+            shape->registers = 0;
+            return true;
+        }
+    }
+    std::size_t i = 0;
+    for (const char* base : {"float", "half", "fixed", "int", "bool"}) {
+        if (t.compare(0, std::strlen(base), base) == 0) {
+            i = std::strlen(base);
+            break;
+        }
+    }
+    if (i == 0) return false;
+    auto digit = [&](int* out) {
+        if (i >= t.size() || t[i] < '1' || t[i] > '4') return false;
+        *out = t[i++] - '0';
+        return true;
+    };
+    int rows = 0, cols = 0;
+    if (digit(&cols)) {
+        if (i < t.size() && t[i] == 'x') {
+            ++i;
+            rows = cols;
+            if (!digit(&cols)) return false;
+        }
+    }
+    shape->components = cols ? cols : 1;
+    shape->registers = rows ? rows : 1;
+    while (i < t.size()) {  // array dimensions: float4[3], float[2][2]
+        if (t[i] != '[') return false;
+        long length = 0;
+        std::size_t start = ++i;
+        while (i < t.size() && t[i] >= '0' && t[i] <= '9' && i - start < 6) length = length * 10 + (t[i++] - '0');
+        if (i == start || i >= t.size() || t[i] != ']' || length < 1) return false;
+        ++i;
+        shape->registers *= int(length);
+        if (shape->registers > (1 << 20)) return false;
+    }
+    return true;
+}
+
+bool nameCharacter(char c, bool first) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+           (!first && ((c >= '0' && c <= '9') || c == '.' || c == '[' || c == ']'));
+}
+
+struct Comment {
+    bool texture = false;
+    long first = 0, last = 0;
+    std::string name, type;
+    int line = 0, col = 0;
+};
+
+// One comment line, from its '#'. Returns the column (0-based) where it
+// stops making sense, or npos when it parsed.
+std::size_t parseComment(std::string_view s, Comment* c) {
+    std::size_t i = 1;
+    auto spaces = [&] {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    };
+    auto literal = [&](const char* word) {
+        if (s.compare(i, std::strlen(word), word) != 0) return false;
+        i += std::strlen(word);
+        return true;
+    };
+    auto number = [&](long* out) {
+        std::size_t start = i;
+        *out = 0;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9' && i - start < 9) *out = *out * 10 + (s[i++] - '0');
+        return i > start && !(i < s.size() && s[i] >= '0' && s[i] <= '9');
+    };
+    spaces();
+    c->texture = literal("texture[");
+    if (!c->texture) literal("program.local[");
+    if (!number(&c->first)) return i;
+    c->last = c->first;
+    if (!c->texture && literal("..") && !number(&c->last)) return i;
+    if (!literal("]")) return i;
+    spaces();
+    if (!literal("=")) return i;
+    spaces();
+    std::size_t start = i;
+    while (i < s.size() && nameCharacter(s[i], i == start)) ++i;
+    if (i == start) return i;
+    c->name = std::string(s.substr(start, i - start));
+    spaces();
+    if (!literal("(")) return i;
+    start = i;
+    while (i < s.size() && s[i] != ')') ++i;
+    if (i == s.size() || i == start) return i;
+    c->type = std::string(s.substr(start, i - start));
+    ++i;
+    spaces();
+    return i == s.size() ? std::string_view::npos : i;
+}
+
+bool startsAHeaderComment(std::string_view s) {
+    std::size_t i = 1;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    return s.compare(i, 8, "texture[") == 0 || s.compare(i, 14, "program.local[") == 0;
+}
+
+}  // namespace
+
+bool isAssembly(const char* text, std::size_t length) {
+    return length >= sizeof kMagic - 1 && std::memcmp(text, kMagic, sizeof kMagic - 1) == 0;
+}
+
+bool assemblyParameters(const char* text, std::size_t length, const std::string& sourceName,
+                        const cgc::Limits& limits, std::vector<cgc::ParameterInfo>* out, std::string* error) {
+    out->clear();
+    const std::string_view all(text, length);
+    std::map<std::string, int> names;                      // name -> line
+    std::map<long, std::string> units, locals;             // slot -> name
+    auto failAt = [&](int line, int col, const std::string& what) {
+        *error = sourceName + ":" + std::to_string(line) + ":" + std::to_string(col) + ": error: " + what;
+        out->clear();
+        return false;
+    };
+    int line = 0;
+    for (std::size_t start = 0; start <= all.size();) {
+        std::size_t end = all.find('\n', start);
+        if (end == std::string_view::npos) end = all.size();
+        std::string_view s = all.substr(start, end - start);
+        const std::size_t next = end + 1;
+        ++line;
+        if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+        std::size_t indent = 0;
+        while (indent < s.size() && (s[indent] == ' ' || s[indent] == '\t')) ++indent;
+        s.remove_prefix(indent);
+        start = next;
+        if (s.empty() || s[0] != '#' || !startsAHeaderComment(s)) continue;
+
+        Comment c;
+        c.line = line;
+        c.col = int(indent) + 1;
+        const std::size_t stop = parseComment(s, &c);
+        if (stop != std::string_view::npos) {
+            return failAt(line, int(indent + stop) + 1,
+                          "malformed parameter comment " + quote(s) + "; the form is " +
+                              (c.texture ? kTextureForm : kLocalForm));
+        }
+        Shape shape;
+        if (!parseType(c.type, &shape))
+            return failAt(line, c.col, "unknown type " + quote(c.type) + " for parameter " + quote(c.name));
+        const std::string slot = c.texture ? "texture[" + std::to_string(c.first) + "]"
+                                           : "program.local[" + std::to_string(c.first) +
+                                                 (c.last != c.first ? ".." + std::to_string(c.last) : "") + "]";
+        if (c.texture && !shape.sampler)
+            return failAt(line, c.col, quote(c.name) + " is named as " + slot + " but its type " + quote(c.type) +
+                                           " is not a sampler");
+        if (!c.texture && shape.sampler)
+            return failAt(line, c.col, quote(c.name) + " has the sampler type " + quote(c.type) +
+                                           "; samplers are named as '# texture[N] = NAME (TYPE)'");
+        if (c.last < c.first) return failAt(line, c.col, slot + " counts down");
+        if (!c.texture && c.last - c.first + 1 != shape.registers)
+            return failAt(line, c.col, quote(c.name) + " (" + c.type + ") takes " + std::to_string(shape.registers) +
+                                           (shape.registers == 1 ? " register" : " registers") + ", but " + slot +
+                                           " names " + std::to_string(c.last - c.first + 1));
+        if (c.texture && c.first >= limits.textureUnits)
+            return failAt(line, c.col, slot + " is past the last texture unit (at most " +
+                                           std::to_string(limits.textureUnits) + ")");
+        if (!c.texture && c.last >= limits.localParameters)
+            return failAt(line, c.col, slot + " is past the last local parameter (at most " +
+                                           std::to_string(limits.localParameters) + ")");
+        auto named = names.emplace(c.name, line);
+        if (!named.second)
+            return failAt(line, c.col, quote(c.name) + " is named twice (first at line " +
+                                           std::to_string(named.first->second) + ")");
+        std::map<long, std::string>& taken = c.texture ? units : locals;
+        for (long k = c.first; k <= c.last; ++k) {
+            auto slotTaken = taken.emplace(k, c.name);
+            if (!slotTaken.second)
+                return failAt(line, c.col, std::string(c.texture ? "texture[" : "program.local[") + std::to_string(k) +
+                                               "] belongs to both " + quote(slotTaken.first->second) + " and " +
+                                               quote(c.name));
+        }
+
+        cgc::ParameterInfo p;
+        p.name = c.name;
+        p.typeName = c.type;
+        p.kind = shape.sampler ? cgc::ParameterInfo::Sampler : cgc::ParameterInfo::Numeric;
+        p.target = shape.target;
+        p.components = shape.components;
+        p.slot = int(c.first);
+        p.slots = shape.sampler ? 1 : shape.registers;
+        out->push_back(std::move(p));
+    }
+    return true;
+}
+
+}  // namespace cgrt
