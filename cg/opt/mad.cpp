@@ -1,0 +1,52 @@
+// MUL followed by ADD into MAD.
+#include "cg/opt/passes.h"
+#include "cg/opt/support.h"
+
+namespace cgc::opt {
+
+using namespace ir;
+
+bool fuseMultiplyAdd(Function& f) {
+    const std::vector<std::uint8_t> used = usedComponents(f);
+    const std::vector<std::uint32_t> uses = liveUseCounts(f, used);
+    auto fusableMul = [&](std::uint32_t def) {
+        const Inst& m = f.insts[def];
+        return m.op == Op::Mul && !m.sat;
+    };
+    // A MUL is fused when every use of it is an ADD that can take it: the
+    // MUL then goes, and no ADD gets dearer than it was.
+    std::vector<std::uint32_t> addUses(f.insts.size(), 0);
+    for (std::size_t i = 0; i < f.insts.size(); ++i) {
+        const Inst& inst = f.insts[i];
+        if (inst.op != Op::Add || !used[i]) continue;
+        const std::uint32_t a = inst.src[0].def, b = inst.src[1].def;
+        if (a == b) continue;
+        if (fusableMul(a)) ++addUses[a];
+        if (fusableMul(b)) ++addUses[b];
+    }
+    bool changed = false;
+    for (std::size_t i = 0; i < f.insts.size(); ++i) {
+        Inst& inst = f.insts[i];
+        if (inst.op != Op::Add || !used[i] || inst.src[0].def == inst.src[1].def) continue;
+        for (int s = 0; s < 2; ++s) {
+            const std::uint32_t m = inst.src[s].def;
+            if (!fusableMul(m) || addUses[m] != uses[m]) continue;
+            const Inst& mul = f.insts[m];
+            Src product = inst.src[s];
+            const Src a = through(product, mul.src[0]);
+            product.neg = false;  // the sign goes on one factor
+            const Src b = through(product, mul.src[1]);
+            const Src c = inst.src[1 - s];
+            inst.op = Op::Mad;
+            inst.nsrc = 3;
+            inst.src[0] = a;
+            inst.src[1] = b;
+            inst.src[2] = c;
+            changed = true;
+            break;
+        }
+    }
+    return changed;
+}
+
+}  // namespace cgc::opt

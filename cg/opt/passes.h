@@ -1,0 +1,53 @@
+// The optimizer: passes over the SSA IR in the manner of QBE and Mesa's NIR.
+// Each pass returns whether it changed anything; optimize repeats them until
+// none does. Every pass keeps what the function computes (within float
+// rounding: a division by a constant becomes a multiplication by its
+// reciprocal, as the back end would make it anyway), keeps SSA order and
+// runs in time linear in the function's size.
+//
+// Two differences from IEEE arithmetic are accepted, as on the GPUs these
+// programs run on: the sign of a zero (x + 0 becomes x), and what a NaN
+// turns into at a clamp (MAX(MIN(x, 1), 0) becomes a saturate, which maps
+// NaN to 0 where the clamp gives 1).
+#pragma once
+
+#include "cg/ir/ir.h"
+
+namespace cgc::opt {
+
+// Instructions whose sources are all constants become constants (never a NaN
+// or an infinity), and the identities that are exact in IEEE arithmetic are
+// applied: x*1, x*-1, x+0, x/c as x*(1/c), a MAD with constant factors,
+// MIN/MAX/CMP of equal sources, CMP on a constant, a VEC whose lanes come
+// from one value, a saturate of a value already in [0, 1], a KIL that never
+// fires.
+bool foldConstants(ir::Function& f);
+
+// Reads through MOVs without saturate and through VEC lanes, composing
+// swizzles and negation; lanes a source does not read get a canonical
+// swizzle (identity, or its one read component repeated).
+bool propagateCopies(ir::Function& f);
+
+// Merges instructions that compute the same value in every lane that is
+// used; commutative operands are matched in either order.
+bool eliminateCommonSubexpressions(ir::Function& f);
+
+// Drops instructions that no KIL or OUTPUT depends on.
+bool eliminateDeadCode(ir::Function& f);
+
+// ADD(MUL(a, b), c) becomes MAD(a, b, c) when every use of the MUL is such
+// an ADD; a saturated MUL is never fused.
+bool fuseMultiplyAdd(ir::Function& f);
+
+// MIN(MAX(x, 0), 1) and MAX(MIN(x, 1), 0) become a saturate, put on x's own
+// instruction when the clamp is its only use.
+bool formSaturate(ir::Function& f);
+
+// Merges constants whose used components fit together into one 4-component
+// constant (one PARAM), reusing equal and negated values.
+bool packConstants(ir::Function& f);
+
+// All of the above to a fixed point (with a cap on rounds).
+void optimize(ir::Function& f);
+
+}  // namespace cgc::opt
