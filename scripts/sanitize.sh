@@ -17,7 +17,7 @@ install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 # status nobody checked. UndefinedBehaviorSanitizer ignores log_path when
 # linked with AddressSanitizer: its reports stay on the process's stderr,
 # and its exit status, 24, is what fails the test.
-# verify_asan_link_order=0: stdbuf, apitrace and the driver below are
+# verify_asan_link_order=0: apitrace and the driver below are
 # preloaded ahead of the sanitizer runtime, which is harmless here.
 # Exported before the build, which runs the test executables to list cases.
 reports=$PWD/build-asan/sanitizer-reports

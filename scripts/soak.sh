@@ -55,11 +55,11 @@ on_exit "rm -rf '$work'"
 cp "$build/HeatShader.cg" "$work/"
 cd "$work"
 
-# Line-buffered, so the output is there even if the program dies. A fixed
-# mmap threshold: window-sized buffers are then always mapped apart and given
+# The program line-buffers its own output, so it is there even if the
+# program dies. A fixed mmap threshold: window-sized buffers are then always mapped apart and given
 # back when freed, so VmRSS follows what the program holds, not what malloc
 # keeps after a full-screen spell (its threshold otherwise grows with them).
-GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 stdbuf -oL "$binary" >"$out/output.txt" 2>&1 &
+GLIBC_TUNABLES=glibc.malloc.mmap_threshold=131072 "$binary" >"$out/output.txt" 2>&1 &
 pid=$!
 on_exit "kill -KILL $pid 2>/dev/null"
 

@@ -26,29 +26,58 @@ std::vector<std::string> runBriefly(AppRun& app) {
     return app.outputLines();
 }
 
+int redTotal(const Screenshot& s) {
+    int total = 0;
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) total += s.at(x, y)[0];
+    return total;
+}
+
+// What the window shows with a faulty shader.
+enum class Field {
+    Black,   // no red at all, not even where a click stamped
+    Frozen,  // the face stays exactly as stamped; a click's heat stays too
+};
+
 struct ShaderCase {
     const char* name;
     AppRun::Shader shader;
-    const char* text;
-    const char* errorPattern;  // the one "Cg ERROR: " line
+    std::string text;
+    const char* errorPattern;  // the one "Cg ERROR: " line; null for none
+    Field field;
+    bool errorEveryFrame;      // "OpenGL ERROR: " lines while it runs
 };
 
-TEST(BadShader, reportedOnceAndTheProgramKeepsRunning) {
+TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
+    const std::string shipped = installedShaderText();
     const ShaderCase cases[] = {
-        {"missing", AppRun::Shader::Missing, "", "Cg ERROR: .*HeatShader\\.cg.*"},
-        {"empty", AppRun::Shader::Custom, "", "Cg ERROR: .*HeatShader\\.cg.*"},
+        {"missing", AppRun::Shader::Missing, "",
+         "Cg ERROR: cannot read 'HeatShader\\.cg' in (/[^/]+)+: No such file or directory", Field::Black, false},
+        {"a FIFO, never written", AppRun::Shader::Fifo, "",
+         "Cg ERROR: cannot read 'HeatShader\\.cg' in (/[^/]+)+: .*not a regular file.*", Field::Black, false},
+        {"empty", AppRun::Shader::Custom, "", "Cg ERROR: .*HeatShader\\.cg.*", Field::Black, false},
         {"syntax error", AppRun::Shader::Custom,
          "void main(float2 c : TEXCOORD0, uniform samplerRECT heatTexture,\n"
          "          out float4 color : COLOR) {\n"
          "  color = f4texRECT(heatTexture, c)\n"
          "}\n",
-         "Cg ERROR: HeatShader\\.cg:4:1: .*"},
+         "Cg ERROR: HeatShader\\.cg:[34]:[0-9]+: .*", Field::Black, false},
         {"undeclared name", AppRun::Shader::Custom,
          "void main(float2 c : TEXCOORD0, uniform samplerRECT heatTexture,\n"
          "          out float4 color : COLOR) {\n"
          "  color = f4texRECT(heatTextur, c);\n"
          "}\n",
-         "Cg ERROR: HeatShader\\.cg:3:.*heatTextur.*"},
+         "Cg ERROR: HeatShader\\.cg:3:.*heatTextur.*", Field::Black, false},
+        {"no timestep", AppRun::Shader::Custom, replaceAll(shipped, "timestep", "stepSize"),
+         "Cg ERROR: .*'timestep'.*heat2d sets this parameter.*'uniform float timestep'", Field::Frozen, false},
+        {"no invGridSize", AppRun::Shader::Custom, replaceAll(shipped, "invGridSize", "cellSize"),
+         "Cg ERROR: .*'invGridSize'.*heat2d sets this parameter.*'uniform float2 invGridSize'", Field::Black, false},
+        {"no heatTexture", AppRun::Shader::Custom, replaceAll(shipped, "heatTexture", "field"),
+         "Cg ERROR: .*'heatTexture'.*heat2d sets this parameter.*'uniform samplerRECT heatTexture'", Field::Black,
+         false},
+        {"a sampler2D heatTexture", AppRun::Shader::Custom,
+         replaceAll(replaceAll(shipped, "samplerRECT heatTexture", "sampler2D heatTexture"), "texRECT", "tex2D"),
+         nullptr, Field::Black, true},
     };
     for (const ShaderCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,9 +85,20 @@ TEST(BadShader, reportedOnceAndTheProgramKeepsRunning) {
         options.shader = c.shader;
         options.shaderText = c.text;
         AppRun app(options);
-        const std::vector<std::string> lines = runBriefly(app);
+        ASSERT_NE(app.waitForWindow(), 0u) << app.output();
+        sleepSeconds(1.0);
+        const Screenshot first = app.screenshot();
+        app.click(320, 240);  // a stamp, too, must not fault
+        sleepSeconds(0.5);
+        const Screenshot second = app.screenshot();
+        ASSERT_TRUE(first.width > 0 && second.width == first.width) << "no screenshots";
+        EXPECT_TRUE(app.running()) << app.output();
+        app.key("Escape");  // never blocked, not even by the FIFO
+        ASSERT_EQ(app.waitForExit(10), 0) << "signal " << app.lastSignal() << "\n" << app.output();
+
+        const std::vector<std::string> lines = app.outputLines();
         const std::string all = app.output();
-        ASSERT_EQ(linesStartingWith(lines, "Cg ERROR: "), 1) << all;
+        ASSERT_EQ(linesStartingWith(lines, "Cg ERROR: "), c.errorPattern ? 1 : 0) << all;
         EXPECT_LE(linesStartingWith(lines, "GL ERROR: "), 1) << all;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].rfind("Cg ERROR: ", 0) != 0) continue;
@@ -67,7 +107,63 @@ TEST(BadShader, reportedOnceAndTheProgramKeepsRunning) {
                 EXPECT_EQ(linesStartingWith(lines, "GL ERROR: "), 0) << "a GL ERROR line must come right before";
             }
         }
+        const int frameErrors = linesStartingWith(lines, "OpenGL ERROR: ");
+        if (c.errorEveryFrame) EXPECT_GT(frameErrors, 10) << all;
+        else EXPECT_EQ(frameErrors, 0) << all;
+
+        if (c.field == Field::Black) {
+            EXPECT_EQ(redTotal(first), 0);
+            EXPECT_EQ(redTotal(second), 0);
+        } else {
+            // The eye at cell (29, 35), and nothing but the clicked cell changed.
+            EXPECT_GT(first.at(295, 213)[0], 100);
+            int changed = 0;
+            for (int y = 0; y < first.height; ++y)
+                for (int x = 0; x < first.width; ++x)
+                    changed += (x < 300 || x > 350 || y < 220 || y > 265) && first.at(x, y)[0] != second.at(x, y)[0];
+            EXPECT_EQ(changed, 0);
+            EXPECT_GT(second.at(325, 244)[0], 100) << "the click's stamp";
+        }
     }
+}
+
+TEST(FrameErrorLines, setUpLineOnceThenOnePerFrameAllReachingAPipeWhileRunning) {
+    // Without float textures neither heat buffer completes, and every pass
+    // into one is an invalid framebuffer operation.
+    AppRun::Options options;
+    options.environment = {"MESA_EXTENSION_OVERRIDE=-GL_ARB_texture_float"};
+    AppRun app(options);
+    ASSERT_NE(app.waitForWindow(), 0u) << app.output();
+    // Read while the program runs: nothing waits in a buffer for its exit.
+    EXPECT_TRUE(waitUntil([&] { return linesStartingWith(app.outputLines(), "OpenGL ERROR: ") >= 5; }, 10))
+        << app.output();
+    // Whole lines, one write each: what has arrived always ends at a line
+    // end, where a block-buffered stream would cut lines at 4 KiB.
+    for (int poll = 0; poll < 20; ++poll) {
+        const std::string sofar = app.output();
+        ASSERT_EQ(sofar.back(), '\n') << "a read ended mid-line after " << sofar.size() << " bytes";
+        sleepSeconds(0.02);
+    }
+    ASSERT_TRUE(app.running()) << app.output();
+    const std::vector<std::string> lines = app.outputLines();
+    app.key("Escape");
+    EXPECT_EQ(app.waitForExit(10), 0) << app.output();
+
+    const std::regex banner("click left mouse button and move to apply heat!");
+    const std::regex status("FramebufferObject ERROR: GL_FRAMEBUFFER_INCOMPLETE_ATTACHMENT_EXT");
+    const std::regex setUp("OpenGL ERROR after FBO initialization: [a-z][a-z ]+");
+    const std::regex frame("OpenGL ERROR: [a-z][a-z ]+");
+    // Banner, one status line per buffer, then the loader's and the set-up's
+    // lines, then the frames' lines and nothing else.
+    size_t i = 0;
+    while (i < lines.size() && !std::regex_match(lines[i], banner)) ++i;
+    ASSERT_LT(i, lines.size()) << app.output();
+    ++i;
+    for (int buffer = 0; buffer < 2; ++buffer, ++i)
+        ASSERT_TRUE(i < lines.size() && std::regex_match(lines[i], status)) << "line " << i << "\n" << app.output();
+    if (i < lines.size() && lines[i].rfind("GL ERROR: ", 0) == 0) ++i;
+    ASSERT_TRUE(i < lines.size() && std::regex_match(lines[i], setUp)) << "line " << i << "\n" << app.output();
+    for (++i; i < lines.size(); ++i) ASSERT_TRUE(std::regex_match(lines[i], frame)) << lines[i];
 }
 
 struct DriverCase {

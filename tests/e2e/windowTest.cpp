@@ -58,6 +58,18 @@ TEST_F(WindowTest, startupPrintsContextStringsThenBannerLineForLine) {
     EXPECT_EQ(app.outputLines(), expected) << app.output();
 }
 
+TEST_F(WindowTest, startupLinesReachAPipeWhileTheProgramRuns) {
+    // Standard output is a pipe here and nothing wraps the program, so only
+    // its own line buffering gets these out before it ends.
+    AppRun app;
+    ASSERT_NE(app.waitForWindow(), 0u) << app.output();
+    EXPECT_TRUE(app.waitForOutput("OpenGL version: ", 5)) << app.output();
+    EXPECT_TRUE(app.waitForOutput("\nclick left mouse button and move to apply heat!\n", 5)) << app.output();
+    EXPECT_TRUE(app.running());
+    app.key("Escape");
+    EXPECT_EQ(app.waitForExit(10), 0) << app.output();
+}
+
 TEST_F(WindowTest, windowIsTitledAndPlacedAtStart) {
     AppRun app;
     ASSERT_NE(app.waitForWindow(), 0u) << app.output();

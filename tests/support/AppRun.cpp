@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,6 +55,20 @@ void copyFile(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+std::string installedShaderText() {
+    std::ifstream in(shaderInstalledBesideBinary(), std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + shaderInstalledBesideBinary());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
 AppRun::AppRun() : AppRun(Options()) {}
 
 AppRun::AppRun(const Options& options) {
@@ -62,12 +77,15 @@ AppRun::AppRun(const Options& options) {
     dir_ = pattern;
     if (options.shader == Shader::Installed) copyFile(shaderInstalledBesideBinary(), dir_ + "/HeatShader.cg");
     if (options.shader == Shader::Custom) std::ofstream(dir_ + "/HeatShader.cg", std::ios::binary) << options.shaderText;
+    if (options.shader == Shader::Fifo && mkfifo((dir_ + "/HeatShader.cg").c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
 
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    // No stdbuf: the program line-buffers its output itself, and the tests
+    // that read lines while it runs rely on exactly that.
     std::vector<std::string> args = options.wrapper;
-    // Line-buffered, so lines arrive while the program runs, not only at exit.
-    args.insert(args.end(), {"stdbuf", "-oL", HEAT2D_BINARY});
+    args.push_back(HEAT2D_BINARY);
 
     pid_ = fork();
     if (pid_ == 0) {

@@ -21,7 +21,9 @@ struct Screenshot {
 
 class AppRun {
 public:
-    enum class Shader { Installed, Missing, Custom };
+    // Custom: shaderText as HeatShader.cg; Fifo: a named pipe in its place,
+    // which nobody ever writes.
+    enum class Shader { Installed, Missing, Custom, Fifo };
     struct Options {
         Shader shader = Shader::Installed;
         std::string shaderText;                // for Shader::Custom
@@ -85,6 +87,11 @@ private:
     int status_ = -1, signal_ = 0;
     bool exited_ = false;
 };
+
+// The HeatShader.cg the build put beside the program.
+std::string installedShaderText();
+// text with every occurrence of `from` replaced by `to`.
+std::string replaceAll(std::string text, const std::string& from, const std::string& to);
 
 // Runs a shell command, returning its standard output; status in *status.
 std::string runCommand(const std::string& command, int* status = nullptr);
