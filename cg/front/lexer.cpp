@@ -103,21 +103,7 @@ Lexer::Lexer(std::string_view text, int file) : text_(text), file_(file) {
     if (text_.substr(0, 3) == "\xef\xbb\xbf") pos_ = lineStart_ = 3;
 }
 
-const Token& Lexer::peek() {
-    if (!haveAhead_) {
-        ahead_ = scan(false);
-        haveAhead_ = true;
-    }
-    return ahead_;
-}
-
-Token Lexer::next() {
-    if (haveAhead_) {
-        haveAhead_ = false;
-        return ahead_;
-    }
-    return scan(false);
-}
+Token Lexer::next() { return scan(false); }
 
 Token Lexer::nextInLine() { return scan(true); }
 

@@ -79,11 +79,9 @@ public:
     // start is skipped.
     Lexer(std::string_view text, int file);
 
-    // Lua's one token of lookahead.
-    const Token& peek();
     Token next();
-    // For directives, with no lookahead pending: the next token on the
-    // current line, or EndOfFile at its end (the line end stays unread).
+    // For directives: the next token on the current line, or EndOfFile at
+    // its end (the line end stays unread).
     Token nextInLine();
 
     // Inside a skipped conditional group: malformed numbers and stray bytes
@@ -91,8 +89,7 @@ public:
     void setLenient(bool lenient) { lenient_ = lenient; }
     // #line: the line after the current one gets number `line`, in `file`.
     void setNextLine(int line, int file);
-    // With no lookahead pending: the raw rest of the current line, consumed
-    // up to (not including) its end.
+    // The raw rest of the current line, consumed up to (not including) its end.
     std::string_view restOfLine();
     int file() const { return file_; }
 
@@ -116,8 +113,6 @@ private:
     int nextLine_ = 0, nextFile_ = -1;  // pending #line
     bool lenient_ = false;
     bool atFileStart_ = true;
-    bool haveAhead_ = false;
-    Token ahead_;
 };
 
 }  // namespace cgc

@@ -657,7 +657,6 @@ private:
             e->op = op;
             return e;
         }
-        if (tok_.is(Tok::Star) || tok_.is(Tok::Amp)) fail(tok_.loc, "pointers are not supported");
         return parsePostfix(parsePrimary());
     }
 

@@ -24,7 +24,6 @@ public:
     static constexpr std::size_t kMaxExpandedTokens = std::size_t(1) << 22;  // 4194304
     static constexpr int kMaxExpansionDepth = 256;
     static constexpr int kMaxIncludeDepth = 16;
-    static constexpr int kMaxIfDepth = 256;
 
     Preprocessor(Sources& sources, const Options& options);
     ~Preprocessor();
@@ -40,37 +39,52 @@ private:
     struct Macro;
     struct Frame;
     struct Conditional;
+    struct UseKey;
+    struct UseKeyHash {
+        std::size_t operator()(const UseKey& k) const;
+    };
+    struct UseKeyEqual {
+        bool operator()(const UseKey& a, const UseKey& b) const;
+    };
 
-    Token lex();                  // the next token, directives handled, not yet expanded
-    bool frameToken(Token* out);  // from the top frame; false at a boundary
+    Token lex();
+    const Token& peekLex();
+    void pushFile(std::string_view text, const std::string& path, int file);
+    void pushList(std::vector<Token> tokens, Macro* macro, int expansion, bool boundary, const Token& use);
     void popFrame();
-    const Token& peekLex();       // for a function-like macro's '('
-    bool expand(const Token& name);
+    bool expand(Token& name, Macro& macro);
+    std::vector<std::vector<Token>> collectArguments(const Token& name, Macro& macro, Token* close);
+    std::vector<Token> substitute(const Macro& macro, const Token& use, const Token& useEnd,
+                                  const std::vector<std::vector<Token>>& args, int expansion);
+    std::vector<Token> expandList(std::vector<Token> tokens, const Token& use);
+    int expansionRecord(const Macro& macro, const Token& use);
+    void spend(std::size_t tokens);
+
     void directive(const Token& hash);
-    void define(const Token& at);
-    void include(const Token& at);
-    void conditional(const Token& at, std::string_view word);
-    void skipGroup();
-    long long evalIf(const Token& at);
-    std::vector<Token> lineTokens();
-    std::vector<Token> expandList(std::vector<Token> tokens, const Token& at);
-    std::vector<Token> substitute(Macro& macro, const Token& use, std::vector<std::vector<Token>>& args,
-                                  int expansion);
-    int expansionRecord(Macro& macro, const Token& use);
+    void define(Lexer& lexer, const Token& at);
+    void include(Lexer& lexer, const Token& at);
+    void line(Lexer& lexer, const Token& at);
+    void skipGroup(Lexer& lexer);
+    bool condition(Lexer& lexer, const Token& at);
+    Lexer& fileLexer();
+    int fileId(const std::string& name);
     std::string_view store(std::string text);
-    void budget(std::size_t tokens, const Token& use, const Macro& macro);
 
     Sources& sources_;
     const Options& options_;
     std::deque<std::string> texts_;  // included files and made tokens; views into them stay valid
-    std::unordered_map<std::string_view, std::unique_ptr<Macro>> macros_;
+    std::deque<Macro> definitions_;  // every definition ever made: frames point into it
+    std::unordered_map<std::string_view, Macro*> macros_;
     std::vector<std::unique_ptr<Frame>> frames_;
     std::vector<Conditional> conditionals_;
     std::unordered_map<std::string, int> fileIds_;
-    std::unordered_map<std::uint64_t, int> expansionIds_;
-    std::size_t produced_ = 0;  // tokens made by expansion so far
+    std::unordered_map<UseKey, int, UseKeyHash, UseKeyEqual> expansionIds_;
+    std::size_t spent_ = 0;     // tokens made by expansion so far
+    int listDepth_ = 0;         // expansion frames open
     int includeDepth_ = 0;
     int pendingAfter_ = 0;      // expansion that ended just before the next token
+    const Macro* outermost_ = nullptr;  // the macro expanded from the text, while its expansion is read
+    Token outermostUse_;
     bool havePeek_ = false;
     Token peeked_;
 };
