@@ -133,7 +133,7 @@ const Calls heatStepCalls = concat({
         "glEnable(cap = GL_FRAGMENT_PROGRAM_ARB)",
         "glBindProgramARB(target = GL_FRAGMENT_PROGRAM_ARB",
         "glBindTexture(target = GL_TEXTURE_RECTANGLE",
-        "glProgramLocalParameter4fARB(target = GL_FRAGMENT_PROGRAM_ARB, index = ",
+        "glNamedProgramLocalParameter4fEXT(program = ",  // the runtime sets values by program name
     },
     gridQuad,
     matricesPopped,
@@ -296,7 +296,8 @@ TEST_F(Trace, heatStepUploadsInvGridSizeThenTimeStepZeroOnTheFirstFrame) {
     std::vector<std::vector<std::string>> frames(1);
     for (const std::string& call : calls) {
         if (call.rfind("glXSwapBuffers(", 0) == 0) frames.emplace_back();
-        if (call.rfind("glProgramLocalParameter4fARB(", 0) == 0) frames.back().push_back(call);
+        if (call.rfind("glProgramLocalParameter4fARB(", 0) == 0 || call.rfind("glNamedProgramLocalParameter4fEXT(", 0) == 0)
+            frames.back().push_back(call);
     }
     ASSERT_GT(frames.size(), 3u);
     const std::vector<std::string>& first = frames[0];
