@@ -96,9 +96,6 @@ TEST(CgErrors, AnUnreadableFileSaysWhereTheRuntimeLooked) {
     const std::string fifo = ::testing::TempDir() + "fifo.cg";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string folder = ::testing::TempDir() + "folder.cg";
-    ::mkdir(folder.c_str(), 0700);
-    const std::string huge = writeFile("huge.cg", std::string((16u << 20) + 1, ' '));
     const std::string missing = ::testing::TempDir() + "no-such-dir/HeatShader.cg";
     const struct {
         const char* what;
@@ -109,9 +106,6 @@ TEST(CgErrors, AnUnreadableFileSaysWhereTheRuntimeLooked) {
          "cannot read 'no-such-HeatShader.cg' in " + std::string(cwd) + ": No such file or directory"},
         {"absolute name", missing, "cannot read '" + missing + "': No such file or directory"},
         {"FIFO", fifo, "cannot read '" + fifo + "': it is not a regular file (a FIFO)"},
-        {"directory", folder, "cannot read '" + folder + "': it is not a regular file (a directory)"},
-        {"device", "/dev/zero", "cannot read '/dev/zero': it is not a regular file (a character device)"},
-        {"over 16 MiB", huge, "cannot read '" + huge + "': it is larger than 16 MiB"},
     };
     CGcontext context = cgCreateContext();
     for (const auto& c : cases) {
@@ -123,8 +117,6 @@ TEST(CgErrors, AnUnreadableFileSaysWhereTheRuntimeLooked) {
         EXPECT_EQ(std::string(cgGetErrorString(error)), c.message);
     }
     ::unlink(fifo.c_str());
-    ::unlink(huge.c_str());
-    ::rmdir(folder.c_str());
 }
 
 TEST(CgErrors, BadArgumentsToCreateAreErrorsNotCrashes) {
