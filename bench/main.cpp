@@ -2,6 +2,7 @@
 // Every GL measurement runs in a forked process of its own, since the heat
 // buffers can be created only once per process; this process only collects
 // rows, times the real binary's start-up, and prints.
+#include "bench/Compile.h"
 #include "bench/Measure.h"
 #include "bench/Report.h"
 #include "bench/Startup.h"
@@ -195,9 +196,15 @@ int main(int argc, char** argv) {
                      plan.childTimeoutSeconds, &report);
     }
     ok = ok && measureStartups(plan.startupRuns, progress, &report);
+    if (ok) {
+        progress.stage("compiling HeatShader.cg");
+        ok = bench::measureCompiler("HeatShader.cg", plan.timing, &report);
+    }
 
     for (const bench::Row& row : report.rows) {
-        if (!(std::isfinite(row.value) && row.value > 0)) {
+        // A program may well need no temporaries; a rate or a time of 0 is a fault.
+        const bool count = row.unit == "instructions" || row.unit == "temporaries";
+        if (!(std::isfinite(row.value) && (count ? row.value >= 0 : row.value > 0))) {
             std::fprintf(stderr, "heat2d-bench: %s at %s measured %g\n", row.name.c_str(), row.size.c_str(),
                          row.value);
             ok = false;
