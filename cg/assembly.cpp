@@ -168,12 +168,12 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
     };
     int line = 0;
     for (std::size_t start = 0; start <= all.size();) {
-        std::size_t end = all.find('\n', start);
+        // Lines end in LF, CR LF or a lone CR, as the compiler counts them.
+        std::size_t end = all.find_first_of("\r\n", start);
         if (end == std::string_view::npos) end = all.size();
         std::string_view s = all.substr(start, end - start);
-        const std::size_t next = end + 1;
+        const std::size_t next = end + (all.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         ++line;
-        if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
         std::size_t indent = 0;
         while (indent < s.size() && (s[indent] == ' ' || s[indent] == '\t')) ++indent;
         s.remove_prefix(indent);

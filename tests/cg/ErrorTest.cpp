@@ -16,8 +16,11 @@
 
 namespace {
 
+// Names of this process's own in /tmp: other suites run beside this one.
+std::string uniqueTemp() { return ::testing::TempDir() + "cgrt-" + std::to_string(getpid()) + "-"; }
+
 std::string writeFile(const std::string& name, const std::string& bytes) {
-    std::string path = ::testing::TempDir() + name;
+    std::string path = uniqueTemp() + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -93,10 +96,10 @@ TEST(CgErrors, EachBadProgramLeavesTheCompilersOneLine) {
 TEST(CgErrors, AnUnreadableFileSaysWhereTheRuntimeLooked) {
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    const std::string fifo = ::testing::TempDir() + "fifo.cg";
+    const std::string fifo = uniqueTemp() + "fifo.cg";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string missing = ::testing::TempDir() + "no-such-dir/HeatShader.cg";
+    const std::string missing = uniqueTemp() + "no-such-dir/HeatShader.cg";
     const struct {
         const char* what;
         std::string path;

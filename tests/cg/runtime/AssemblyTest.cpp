@@ -5,6 +5,8 @@
 #include "tests/cg/GLTargets.h"
 #include "tests/support/GLTest.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -14,6 +16,9 @@
 using cgtest::FloatTarget;
 
 namespace {
+
+// Names of this process's own in /tmp: other suites run beside this one.
+std::string uniqueTemp() { return ::testing::TempDir() + "cgrt-" + std::to_string(getpid()) + "-"; }
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -48,7 +53,7 @@ TEST_F(CgAssembly, TheCompilersOutputRunsAsTheShaderWithItsParametersFoundByName
     const std::string source = readFile(HEAT_SHADER_PATH);
     const cgc::Compiled compiled = cgc::compile(source, "HeatShader.cg");
     ASSERT_TRUE(compiled.ok) << compiled.error;
-    const std::string assemblyFile = ::testing::TempDir() + "HeatShader.cg";
+    const std::string assemblyFile = uniqueTemp() + "HeatShader.cg";
     std::ofstream(assemblyFile, std::ios::binary) << compiled.text;
 
     CGprogram fromSource = cgCreateProgram(context, CG_SOURCE, source.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
@@ -230,6 +235,10 @@ TEST(CgAssemblyHeader, AMalformedCommentIsOneLineAtItsPlace) {
         {"the compiler's own form", "# texture[0] = heatTexture (samplerRECT)\n# program.local[0] = invGridSize (float2)\n"
          "# program.local[1..6] = weights (float3[2][3])\n#program.local[7]=light.color(half3)\n", "", ""},
         {"other comments", "# texture unit 0 holds the field\n#\n# program.locals are below\n", "", ""},
+        {"lines ending in CR", "\r# program.local[0] = k (float)\r# program.local[0] = k (float)\r",
+         "<string>:4:1: error: ", "'k' is named twice (first at line 3)"},
+        {"lines ending in CR LF", "\r\n# program.local[0] = k (float)\r\n# texture[0] = k (sampler2D)\r\n",
+         "<string>:4:1: error: ", "'k' is named twice (first at line 3)"},
     };
     CGcontext context = cgCreateContext();
     for (const auto& c : cases) {

@@ -11,8 +11,11 @@
 
 namespace {
 
+// Names of this process's own in /tmp: other suites run beside this one.
+std::string uniqueTemp() { return ::testing::TempDir() + "cgrt-" + std::to_string(getpid()) + "-"; }
+
 std::string writeFile(const std::string& name, const std::string& bytes) {
-    std::string path = ::testing::TempDir() + name;
+    std::string path = uniqueTemp() + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -38,7 +41,7 @@ TEST(CgFiles, RegularFilesUpToTheLimitReadWhole) {
 }
 
 TEST(CgFiles, WhatCannotBeReadSaysWhy) {
-    const std::string fifo = ::testing::TempDir() + "files-fifo";
+    const std::string fifo = uniqueTemp() + "files-fifo";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string big = writeFile("big.cg", std::string(cgc::kMaxSourceBytes + 1, 'x'));
@@ -47,7 +50,7 @@ TEST(CgFiles, WhatCannotBeReadSaysWhy) {
         std::string path;
         std::string error;
     } cases[] = {
-        {"missing", ::testing::TempDir() + "none/x.cg", "No such file or directory"},
+        {"missing", uniqueTemp() + "none/x.cg", "No such file or directory"},
         {"FIFO without a writer", fifo, "it is not a regular file (a FIFO)"},
         {"directory", ::testing::TempDir(), "it is not a regular file (a directory)"},
         {"terminal-like device", "/dev/null", "it is not a regular file (a character device)"},

@@ -28,8 +28,18 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// ctest runs the cases side by side: each process works in a folder of its own.
+std::string scratch() {
+    static const std::string dir = [] {
+        const std::string d = ::testing::TempDir() + "heat2d-cg-test-" + std::to_string(getpid()) + "/";
+        ::mkdir(d.c_str(), 0700);
+        return d;
+    }();
+    return dir;
+}
+
 std::string writeFile(const std::string& name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = scratch() + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }
@@ -41,7 +51,7 @@ struct Outcome {
 
 // Runs heat2d-cg with `args` (shell words), `input` on standard input.
 Outcome tool(const std::string& args, const std::string& input = "") {
-    const std::string dir = ::testing::TempDir();
+    const std::string dir = scratch();
     writeFile("tool.in", input);
     // A tool that blocks fails the row instead of hanging the suite.
     const std::string command = "timeout 20 '" HEAT2D_CG "' " + args + " <'" + dir + "tool.in' >'" + dir +
@@ -65,7 +75,7 @@ const char kBadSource[] = "float4 main() : COLOR {\n  return undeclared;\n}\n";
 TEST(CgTool, EachWayOfCallingItGivesItsStatusAndOutput) {
     const std::string good = readFile(HEAT_SHADER_PATH);
     const std::string bad = writeFile("bad.cg", kBadSource);
-    const std::string fifo = ::testing::TempDir() + "tool-fifo";
+    const std::string fifo = scratch() + "tool-fifo";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     enum Out { Program, Nothing, Usage };
@@ -125,7 +135,7 @@ TEST(CgTool, PrintsWhatTheRuntimesCompilerMakes) {
 }
 
 TEST(CgTool, OutputGoesToTheNamedFileOnlyWhenItCompiled) {
-    const std::string out = ::testing::TempDir() + "tool-output.fp";
+    const std::string out = scratch() + "tool-output.fp";
     ::unlink(out.c_str());
     const Outcome bad = tool("-o " + out + " " + writeFile("bad.cg", kBadSource));
     EXPECT_EQ(bad.status, 1);
@@ -136,7 +146,7 @@ TEST(CgTool, OutputGoesToTheNamedFileOnlyWhenItCompiled) {
     EXPECT_EQ(good.out, "");
     EXPECT_TRUE(isProgram(readFile(out)));
 
-    const Outcome unwritable = tool("-o " + ::testing::TempDir() + "no-such-dir/x.fp " + HEAT_SHADER_PATH);
+    const Outcome unwritable = tool("-o " + scratch() + "no-such-dir/x.fp " + HEAT_SHADER_PATH);
     EXPECT_EQ(unwritable.status, 1);
     EXPECT_TRUE(isOneLine(unwritable.err)) << unwritable.err;
     EXPECT_EQ(unwritable.err.rfind("heat2d-cg: cannot write '", 0), 0u) << unwritable.err;
@@ -149,7 +159,7 @@ class CgToolOutput : public GLTest {};
 
 TEST_F(CgToolOutput, LoadsAsTheShaderWithItsParametersNamed) {
     REQUIRE_GL_EXTENSION("GL_ARB_fragment_program");
-    const std::string out = ::testing::TempDir() + "HeatShader.cg";
+    const std::string out = scratch() + "HeatShader.cg";
     ASSERT_EQ(tool("-o " + out + " " + HEAT_SHADER_PATH).status, 0);
     CGcontext context = cgCreateContext();
     CGprogram program = cgCreateProgramFromFile(context, CG_SOURCE, out.c_str(), cgGLGetLatestProfile(CG_GL_FRAGMENT),
