@@ -3,7 +3,6 @@
 #include "cg/opt/support.h"
 
 #include <cstring>
-#include <unordered_map>
 
 namespace cgc::opt {
 
@@ -84,8 +83,14 @@ Key keyOf(const Inst& inst, std::uint8_t used) {
 bool eliminateCommonSubexpressions(Function& f) {
     const std::vector<std::uint8_t> used = usedComponents(f);
     std::vector<std::uint32_t> sameAs(f.insts.size(), kNone);
-    std::unordered_map<Key, std::uint32_t, KeyHash> seen;
-    seen.reserve(f.insts.size());
+    // Open addressing over the keys seen so far: a flat table stays fast
+    // where a node per entry would not, at hundreds of thousands of values.
+    std::vector<Key> keys;
+    std::vector<std::uint32_t> owner;  // the instruction each key came from
+    std::size_t capacity = 16;
+    while (capacity < 2 * f.insts.size()) capacity *= 2;
+    std::vector<std::uint32_t> table(capacity, kNone);  // index into keys
+    const KeyHash hash;
     bool changed = false;
     for (std::size_t i = 0; i < f.insts.size(); ++i) {
         Inst& inst = f.insts[i];
@@ -94,10 +99,16 @@ bool eliminateCommonSubexpressions(Function& f) {
             if (def != kNone && sameAs[def] != kNone) def = sameAs[def];
         }
         if (isSink(inst.op) || !used[i]) continue;
-        auto [at, fresh] = seen.emplace(keyOf(inst, used[i]), std::uint32_t(i));
-        if (!fresh) {
-            sameAs[i] = at->second;
+        const Key key = keyOf(inst, used[i]);
+        std::size_t slot = hash(key) & (capacity - 1);
+        while (table[slot] != kNone && !(keys[table[slot]] == key)) slot = (slot + 1) & (capacity - 1);
+        if (table[slot] != kNone) {
+            sameAs[i] = owner[table[slot]];
             changed = true;
+        } else {
+            table[slot] = std::uint32_t(keys.size());
+            keys.push_back(key);
+            owner.push_back(std::uint32_t(i));
         }
     }
     return changed;

@@ -159,14 +159,11 @@ bool foldConstants(Function& f) {
                 std::uint8_t first = 0;  // lanes that take the second source
                 for (int c = 0; c < 4; ++c)
                     if ((u >> c & 1) && values[0][c] < 0) first |= std::uint8_t(1u << c);
-                const Src b = inst.src[1], c = inst.src[2];
-                if (first == u) become(inst, Op::Mov, b);
-                else if (first == 0) become(inst, Op::Mov, c);
-                else {
-                    become(inst, Op::Vec, {});
-                    for (int lane = 0; lane < 4; ++lane)
-                        inst.src[lane] = !(u >> lane & 1) ? Src{} : (first >> lane & 1) ? b : c;
-                }
+                // Lanes from both sides would make a VEC, which costs the
+                // back end more moves than the one CMP.
+                if (first == u) become(inst, Op::Mov, inst.src[1]);
+                else if (first == 0) become(inst, Op::Mov, inst.src[2]);
+                else rewritten = false;
                 break;
             }
             case Op::Vec: {

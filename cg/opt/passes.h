@@ -18,7 +18,7 @@ namespace cgc::opt {
 // Instructions whose sources are all constants become constants (never a NaN
 // or an infinity), and the identities that are exact in IEEE arithmetic are
 // applied: x*1, x*-1, x+0, x/c as x*(1/c), a MAD with constant factors,
-// MIN/MAX/CMP of equal sources, CMP on a constant, a VEC whose lanes come
+// MIN/MAX/CMP of equal sources, a CMP on a constant that picks one side, a VEC whose lanes come
 // from one value, a saturate of a value already in [0, 1], a KIL that never
 // fires.
 bool foldConstants(ir::Function& f);

@@ -73,9 +73,9 @@ TEST(ConstantFolding, foldsAndAppliesExactIdentities) {
          "%0 = CONST 6 9 12 15\n%1 = INPUT color0\n%2 = ADD %0, %1\nOUTPUT color %2\n"},
         {"a MAD by -1", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1\n%3 = MAD %0, %2, %1\nOUTPUT color %3\n",
          "%0 = INPUT color0\n%1 = INPUT color1\n%2 = ADD -%0, %1\nOUTPUT color %2\n"},
-        {"a CMP on a constant picks lanes", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1 1 -1 0\n"
-         "%3 = CMP %2, %0, %1\nOUTPUT color %3\n",
-         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = VEC %0, %1, %0, %1\nOUTPUT color %2\n"},
+        {"a CMP on a constant that picks one side", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1 1 -1 -2\n"
+         "%3 = CMP %2.xzwz, -%1, %0\nOUTPUT color %3\n",
+         "%0 = INPUT color1\n%1 = MOV -%0\nOUTPUT color %1\n"},
         {"a CMP whose sources are equal", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CMP %1, %0.yxzw, %0.yxzw\n"
          "OUTPUT color %2\n",
          "%0 = INPUT color0\n%1 = MOV %0.yxzw\nOUTPUT color %1\n"},
@@ -117,6 +117,8 @@ TEST(ConstantFolding, leavesWhatWouldChangeANaNOrAnInfinity) {
         {"a saturate of a negated comparison", "%0 = INPUT color0\n%1 = SGE %0, %0.x\n%2 = MOV_SAT -%1\n"
          "OUTPUT color %2\n", nullptr},
         {"a KIL that fires", "%0 = CONST 0 0 -1 0\nKIL %0\n", nullptr},
+        {"a CMP on a constant that picks both sides", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1 1 -1 0\n"
+         "%3 = CMP %2, %0, %1\nOUTPUT color %3\n", nullptr},
     };
     for (const Row& row : rows) check(opt::foldConstants, row);
 }
@@ -182,6 +184,8 @@ TEST(CommonSubexpressions, keepsValuesThatDiffer) {
     const Row rows[] = {
         {"different swizzles in used lanes",
          "%0 = INPUT color0\n%1 = ADD %0.xyzw, %0\n%2 = ADD %0.yxzw, %0\n%3 = MUL %1, %2\nOUTPUT color %3\n", nullptr},
+        {"swizzles that differ in the last used lane",
+         "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = MUL %0, %0.xyzx\n%3 = ADD %1, %2\nOUTPUT color %3\n", nullptr},
         {"different signs", "%0 = INPUT color0\n%1 = FLR %0\n%2 = FLR -%0\n%3 = MUL %1, %2\nOUTPUT color %3\n",
          nullptr},
         {"a saturated and a plain MUL", "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = MUL_SAT %0, %0\n%3 = ADD %1, %2\n"
