@@ -110,6 +110,21 @@ TEST_F(Painting, dragLeavesHeatAlongItsPath) {
     }
 }
 
+TEST_F(Painting, aFastDragLeavesSpacedDotsNotALine) {
+    settle();
+    // Five motion events 100 pixels (ten cells) apart: one stamp each, and
+    // nothing joins them.
+    app.drag(row(120, 520, 420, 100));
+    const Screenshot s = shot();
+    for (int x = 120; x <= 520; x += 100) {
+        // One stamp spreads fast at llvmpipe's frame rates: compare with
+        // the midpoints rather than with a fixed level.
+        const int dot = redAt(s, x + 5, 420), between = redAt(s, x + 55, 420);
+        EXPECT_GT(dot, 10) << "x " << x;
+        EXPECT_LT(between * 4, dot) << "between x " << x << " and " << x + 100;
+    }
+}
+
 TEST_F(Painting, middleAndRightButtonsChangeNothing) {
     settle();
     for (const int button : {2, 3}) {

@@ -48,8 +48,17 @@ struct ShaderCase {
     bool errorEveryFrame;      // "OpenGL ERROR: " lines while it runs
 };
 
+// The shipped shader with each `from` replaced by its `to`; each must be there.
+std::string variant(const std::vector<std::pair<std::string, std::string>>& edits) {
+    std::string text = installedShaderText();
+    for (const auto& edit : edits) {
+        EXPECT_NE(text.find(edit.first), std::string::npos) << "the shipped shader has no " << edit.first;
+        text = replaceAll(text, edit.first, edit.second);
+    }
+    return text;
+}
+
 TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
-    const std::string shipped = installedShaderText();
     const ShaderCase cases[] = {
         {"missing", AppRun::Shader::Missing, "",
          "Cg ERROR: cannot read 'HeatShader\\.cg' in (/[^/]+)+: No such file or directory", Field::Black, false},
@@ -68,16 +77,25 @@ TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
          "  color = f4texRECT(heatTextur, c);\n"
          "}\n",
          "Cg ERROR: HeatShader\\.cg:3:.*heatTextur.*", Field::Black, false},
-        {"no timestep", AppRun::Shader::Custom, replaceAll(shipped, "timestep", "stepSize"),
+        {"no timestep", AppRun::Shader::Custom, variant({{"timestep", "stepSize"}}),
          "Cg ERROR: .*'timestep'.*heat2d sets this parameter.*'uniform float timestep'", Field::Frozen, false},
-        {"no invGridSize", AppRun::Shader::Custom, replaceAll(shipped, "invGridSize", "cellSize"),
+        {"no invGridSize", AppRun::Shader::Custom, variant({{"invGridSize", "cellSize"}}),
          "Cg ERROR: .*'invGridSize'.*heat2d sets this parameter.*'uniform float2 invGridSize'", Field::Black, false},
-        {"no heatTexture", AppRun::Shader::Custom, replaceAll(shipped, "heatTexture", "field"),
+        {"no heatTexture", AppRun::Shader::Custom, variant({{"heatTexture", "field"}}),
          "Cg ERROR: .*'heatTexture'.*heat2d sets this parameter.*'uniform samplerRECT heatTexture'", Field::Black,
          false},
         {"a sampler2D heatTexture", AppRun::Shader::Custom,
-         replaceAll(replaceAll(shipped, "samplerRECT heatTexture", "sampler2D heatTexture"), "texRECT", "tex2D"),
-         nullptr, Field::Black, true},
+         variant({{"samplerRECT heatTexture", "sampler2D heatTexture"}, {"texRECT", "tex2D"}}), nullptr, Field::Black,
+         true},
+        // Loads without a word: heat2d sets only timestep's first component.
+        {"a float4 timestep read as .w", AppRun::Shader::Custom,
+         variant({{"float timestep", "float4 timestep"}, {"DIFFUSION * timestep", "DIFFUSION * timestep.w"}}), nullptr,
+         Field::Frozen, false},
+        // 0 / 0 everywhere, and every later stamp adds to NaN.
+        {"NaN from an unset uniform", AppRun::Shader::Custom,
+         variant({{"uniform float timestep", "uniform float timestep, uniform float unset"},
+                  {"return c", "return c / unset * unset"}}),
+         nullptr, Field::Black, false},
     };
     for (const ShaderCase& c : cases) {
         SCOPED_TRACE(c.name);
