@@ -84,11 +84,40 @@ Value valueOf(TypeId type, std::vector<Src> regs) {
 
 Src constant(Builder& b, float x) { return b.constant(x); }
 
+namespace {
+
+bool sameComponents(const ir::Function& f, std::uint32_t def, int i, int j, int depth);
+
+// Lane i of s and lane j of t certainly hold the same value.
+bool sameLanes(const ir::Function& f, const Src& s, int i, const Src& t, int j, int depth) {
+    if (s.def == ir::kNone || s.def != t.def || s.neg != t.neg) return false;
+    return s.swz[i] == t.swz[j] || sameComponents(f, s.def, s.swz[i], t.swz[j], depth);
+}
+
+// Components i and j of an instruction's value are equal: a replicated
+// result, equal constants, or per-component work on equal lanes (a float4
+// spread from a scalar, a composition of repeated lanes).
+bool sameComponents(const ir::Function& f, std::uint32_t def, int i, int j, int depth) {
+    const ir::Inst& in = f.insts[def];
+    if (ir::isScalar(in.op) || ir::isReduction(in.op)) return true;
+    if (in.op == Op::Const) return in.imm[i] == in.imm[j];
+    if (depth == 0) return false;
+    if (in.op == Op::Vec) return sameLanes(f, in.src[i], i, in.src[j], j, depth - 1);
+    if (!ir::isPerComponent(in.op)) return false;
+    for (int k = 0; k < in.nsrc; ++k)
+        if (!sameLanes(f, in.src[k], i, in.src[k], j, depth - 1)) return false;
+    return true;
+}
+
+}  // namespace
+
 Src each(Builder& b, Op op, const Src& a, int n, const Src& c) {
+    const ir::Function& f = b.function();
+    bool two = ir::sourceCount(op) == 2;
     Src lanes[4];
     for (int l = 0; l < n; ++l) {
         int same = 0;
-        while (same < l && !(a.swz[same] == a.swz[l] && c.swz[same] == c.swz[l])) ++same;
+        while (same < l && !(sameLanes(f, a, same, a, l, 6) && (!two || sameLanes(f, c, same, c, l, 6)))) ++same;
         lanes[l] = same < l ? lanes[same] : b.emit(op, Builder::lane(a, l), Builder::lane(c, l));
     }
     return n == 1 ? lanes[0] : b.compose(lanes);

@@ -52,7 +52,7 @@ std::string typeList(const std::vector<int>& widths) {
 
 bool lookupSignature(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why, Variant v) {
     if (args.size() == 4 && v.mode != Bias) {
-        *why = "derivatives are not available on this target";
+        *why = "with derivatives: derivatives are not available on this target";
         return false;
     }
     if (!countIs(args, 2, why)) return false;
