@@ -141,7 +141,8 @@ void compact(Function& f, const std::vector<bool>& keep);
 // component swz[k] of `to.def`, negated when to.neg.
 void replaceUses(Function& f, std::uint32_t from, const Src& to);
 
-// Checks SSA order, source counts and indices. Returns "" or what is wrong.
+// Checks SSA order, source counts and indices, that constants are finite and
+// that only computed values saturate. Returns "" or what is wrong.
 std::string validate(const Function& f);
 
 // Text form, one instruction a line, for tests and debugging:
@@ -157,8 +158,10 @@ std::string validate(const Function& f);
 // A single-letter swizzle repeats to all four lanes, as in ARB.
 std::string print(const Function& f);
 
-// Parses print's form; numbering must be dense and in order. On a fault
-// returns false and says why in *error.
+// Parses print's form; numbering must be dense and in order. Also takes
+// blank lines, '#' comments and "CONST x" for x in every component. The
+// result must pass validate. On a fault returns false and says why in *error
+// ("line 3: unknown op 'FOO'").
 bool parse(const std::string& text, Function* f, std::string* error);
 
 }  // namespace cgc::ir
