@@ -1,0 +1,28 @@
+// Lowering: the analysed tree to one straight-line SSA function. Functions
+// are inlined, loops unrolled, branches predicated: the target has no jumps.
+#pragma once
+
+#include "cg/compiler.h"
+#include "cg/front/ast.h"
+#include "cg/ir/ir.h"
+#include "cg/sema/sema.h"
+#include "cg/sema/types.h"
+
+#include <vector>
+
+namespace cgc {
+
+struct Lowered {
+    ir::Function function;
+    std::vector<ParameterInfo> parameters;
+};
+
+// Throws CompileError at the first fault: a value read before it is
+// assigned, a loop whose count is unknown or too large, an index that is not
+// a constant, a program past the size lowering will build.
+Lowered lower(const ast::Tree& tree, const Analysis& analysis, TypeTable& types, const Options& options);
+
+// Loop iterations unrolled in one compilation, all loops together.
+constexpr int kMaxUnrolledIterations = 1024;
+
+}  // namespace cgc

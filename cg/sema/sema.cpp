@@ -1,0 +1,630 @@
+#include "cg/sema/sema.h"
+
+#include "cg/sema/analyzer.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace cgc {
+
+namespace {
+
+std::string upper(std::string s) {
+    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// No declared value may take more registers than this: past it a program
+// could never fit the target, and lowering would only spend memory on it.
+constexpr int kMaxRegisters = 4096;
+
+}  // namespace
+
+int inputAttribute(const std::string& semantic) {
+    std::string s = upper(semantic);
+    if (s == "TEXCOORD") return 0;
+    if (s.size() == 9 && s.compare(0, 8, "TEXCOORD") == 0 && s[8] >= '0' && s[8] <= '7') return s[8] - '0';
+    if (s == "COLOR" || s == "COLOR0") return 8;
+    if (s == "COLOR1") return 9;
+    if (s == "WPOS") return 10;
+    if (s == "FOG") return 11;
+    return -1;
+}
+
+int outputRegister(const std::string& semantic) {
+    std::string s = upper(semantic);
+    if (s == "COLOR" || s == "COLOR0") return 0;
+    if (s == "DEPTH") return 1;
+    return -1;
+}
+
+namespace sema {
+
+Analyzer::Analyzer(const ast::Tree& tree, TypeTable& types, const Options& options)
+    : tree_(tree), types_(types), options_(options) {}
+
+const Analyzer::Entry* Analyzer::lookup(const std::string& name) const {
+    for (auto scope = scopes_.rbegin(); scope != scopes_.rend(); ++scope) {
+        auto it = scope->find(name);
+        if (it != scope->end()) return &it->second;
+    }
+    return nullptr;
+}
+
+void Analyzer::declareName(const std::string& name, const Entry& entry, const Loc& loc) {
+    if (name.empty()) return;
+    if (!scopes_.back().emplace(name, entry).second) fail(loc, "redefinition of " + quoted(name));
+}
+
+std::vector<std::string_view> Analyzer::namesInScope(bool types) const {
+    std::vector<std::string_view> names;
+    for (const auto& scope : scopes_)
+        for (const auto& [name, entry] : scope)
+            if (entry.isType == types) names.push_back(name);
+    std::sort(names.begin(), names.end());  // the same suggestion whatever the hash order
+    return names;
+}
+
+int Analyzer::addSymbol(Symbol s) {
+    out_.symbols.push_back(std::move(s));
+    return int(out_.symbols.size() - 1);
+}
+
+Analysis Analyzer::run() {
+    out_.exprs.resize(tree_.exprCount());
+    pushScope();
+    for (const ast::TopLevel& item : tree_.items) topLevel(item);
+    auto found = functionsByName_.find(options_.entry);
+    if (found != functionsByName_.end())
+        for (int f : found->second)
+            if (out_.functions[std::size_t(f)].definition) {
+                out_.entry = f;
+                break;
+            }
+    if (out_.entry < 0) fail(tree_.end, "no " + quoted(options_.entry) + " function");
+    checkRecursion();
+    entryInterface();
+    return std::move(out_);
+}
+
+// ---- types ----
+
+TypeId Analyzer::resolveType(const ast::TypeSpec& spec) {
+    if (spec.structDef) return structType(*spec.structDef);
+    TypeId t;
+    if (types_.builtinType(spec.name, &t)) return t;
+    const Entry* e = lookup(spec.name);
+    if (e && e->isType) return e->type;
+    std::string what = "unknown type " + quoted(spec.name);
+    std::string best = nearest(spec.name, namesInScope(true));
+    if (!best.empty()) what += "; did you mean " + quoted(best) + "?";
+    fail(spec.loc, what);
+}
+
+TypeId Analyzer::structType(const ast::StructDef& def) {
+    auto known = structs_.find(def.id);
+    if (known != structs_.end()) return known->second;
+    std::vector<StructMember> members;
+    for (const ast::StructDef::Member& m : def.members) {
+        for (const StructMember& other : members)
+            if (other.name == m.declarator.name) fail(m.declarator.loc, "duplicate member " + quoted(other.name));
+        TypeId t = declaredType(resolveType(m.type), m.declarator, nullptr);
+        if (t == types_.voidType()) fail(m.declarator.loc, "member " + quoted(m.declarator.name) + " cannot be void");
+        members.push_back({m.declarator.name, t, m.declarator.semantic.name, m.declarator.loc});
+    }
+    TypeId t = types_.newStruct(def.name, std::move(members), def.loc);
+    structs_[def.id] = t;
+    if (!def.name.empty()) declareName(def.name, Entry{true, -1, t}, def.loc);
+    return t;
+}
+
+TypeId Analyzer::declaredType(TypeId base, const ast::Declarator& d, const ast::Expr* init) {
+    TypeId t = base;
+    for (std::size_t k = d.arraySizes.size(); k-- > 0;) {
+        int size;
+        if (d.arraySizes[k]) {
+            size = arraySize(d.arraySizes[k]);
+        } else if (k == 0 && init && init->kind == ast::Expr::InitList) {
+            size = int(init->args.size());
+            if (size == 0) fail(init->loc, "array " + quoted(d.name) + " cannot be empty");
+        } else {
+            fail(d.loc, "array " + quoted(d.name) + " needs a size");
+        }
+        if (t == types_.voidType()) fail(d.loc, "array " + quoted(d.name) + " of void");
+        if (std::int64_t(size) * std::max(1, types_.registers(t)) > kMaxRegisters)
+            fail(d.loc, quoted(d.name) + " is too large: at most " + std::to_string(kMaxRegisters) + " registers");
+        t = types_.array(t, size);
+    }
+    return t;
+}
+
+int Analyzer::arraySize(const ast::Expr* size) {
+    double v;
+    if (!constantNumber(size, &v) || v != double(std::int64_t(v)) || v < 1)
+        fail(size->loc, "array size must be a positive integer constant");
+    if (v > kMaxRegisters) fail(size->loc, "array size " + std::to_string(std::int64_t(v)) + " is too large");
+    return int(v);
+}
+
+// A compile-time number for array sizes: literals, arithmetic, casts and
+// const variables with such initialisers.
+bool Analyzer::constantNumber(const ast::Expr* e, double* value, int depth) const {
+    if (!e || depth > 64) return false;
+    double a, b;
+    switch (e->kind) {
+        case ast::Expr::Literal: *value = e->number; return true;
+        case ast::Expr::Unary:
+            if (!constantNumber(e->args[0], &a, depth + 1)) return false;
+            if (e->op == ast::Operator::Negate) *value = -a;
+            else if (e->op == ast::Operator::Plus) *value = a;
+            else return false;
+            return true;
+        case ast::Expr::Binary: {
+            if (!constantNumber(e->args[0], &a, depth + 1) || !constantNumber(e->args[1], &b, depth + 1)) return false;
+            bool integral = a == double(std::int64_t(a)) && b == double(std::int64_t(b));
+            switch (e->op) {
+                case ast::Operator::Add: *value = a + b; return true;
+                case ast::Operator::Sub: *value = a - b; return true;
+                case ast::Operator::Mul: *value = a * b; return true;
+                case ast::Operator::Div:
+                    if (b == 0) return false;
+                    *value = integral ? double(std::int64_t(a / b)) : a / b;
+                    return true;
+                default: return false;
+            }
+        }
+        case ast::Expr::Cast: {
+            if (!constantNumber(e->args[0], &a, depth + 1)) return false;
+            bool toInt = e->type.name == "int";
+            *value = toInt ? double(std::int64_t(a)) : a;
+            return true;
+        }
+        case ast::Expr::Name: {
+            const Entry* entry = lookup(e->name);
+            if (!entry || entry->isType) return false;
+            const Symbol& s = out_.symbols[std::size_t(entry->symbol)];
+            if (!s.isConst || !s.declarator || !s.declarator->init) return false;
+            return constantNumber(s.declarator->init, value, depth + 1);
+        }
+        default: return false;
+    }
+}
+
+// ---- declarations ----
+
+void Analyzer::topLevel(const ast::TopLevel& item) {
+    switch (item.kind) {
+        case ast::TopLevel::FunctionDecl: function(*item.function); break;
+        case ast::TopLevel::Variables: globalVariables(*item.decl); break;
+        case ast::TopLevel::StructDecl: resolveType(item.decl->type); break;
+        case ast::TopLevel::TypedefDecl: typedefs(*item.decl); break;
+    }
+}
+
+void Analyzer::typedefs(const ast::Stmt& decl) {
+    TypeId base = resolveType(decl.type);
+    for (const ast::Declarator& d : decl.declarators)
+        declareName(d.name, Entry{true, -1, declaredType(base, d, nullptr)}, d.loc);
+}
+
+void Analyzer::globalVariables(const ast::Stmt& decl) {
+    TypeId base = resolveType(decl.type);
+    const ast::Qualifiers& q = decl.qualifiers;
+    for (const ast::Declarator& d : decl.declarators) {
+        Symbol s;
+        s.name = d.name;
+        s.loc = d.loc;
+        s.type = declaredType(base, d, d.init);
+        s.declarator = &d;
+        s.isConst = q.isConst;
+        if (s.type == types_.voidType()) fail(d.loc, "variable " + quoted(d.name) + " cannot be void");
+        bool isUniform = q.isUniform || (!q.isStatic && !q.isConst);
+        if (isUniform) {
+            s.kind = Symbol::Uniform;
+            // The runtime has no default values to give a uniform.
+            if (d.init)
+                fail(d.loc, "uniform " + quoted(d.name) +
+                                " cannot have an initial value; declare it 'static const' for a constant");
+        } else {
+            s.kind = Symbol::Static;
+            if (types_.samplers(s.type) > 0)
+                fail(d.loc, "sampler " + quoted(d.name) + " must be a uniform, not static or const");
+            if (q.isConst && !d.init) fail(d.loc, "const " + quoted(d.name) + " needs an initial value");
+            if (d.init) initializer(d.init, s.type, d.name);
+        }
+        int symbol = addSymbol(std::move(s));
+        declareName(d.name, Entry{false, symbol, 0}, d.loc);
+        out_.declared[&d] = symbol;
+        out_.globals.push_back(symbol);
+        if (isUniform) addUniform(symbol);
+    }
+}
+
+void Analyzer::addUniform(int symbol) {
+    Symbol& s = out_.symbols[std::size_t(symbol)];
+    s.slot = nextSlot_;
+    s.unit = nextUnit_;
+    uniformLeaves(s.name, s.type, s.loc);
+}
+
+// Parameters as the runtime finds them by name: numbers by whole variable
+// (a matrix or array of numbers is one parameter of several registers),
+// structs and arrays of anything else by their leaves.
+void Analyzer::uniformLeaves(const std::string& name, TypeId type, const Loc& loc) {
+    const TypeInfo& info = types_.info(type);
+    TypeId element = type;
+    while (types_.kind(element) == TypeKind::Array) element = types_.info(element).element;
+    if (info.kind == TypeKind::Sampler) {
+        if (nextUnit_ >= options_.limits.textureUnits)
+            fail(loc, "too many samplers (" + quoted(name) + "): at most " + std::to_string(options_.limits.textureUnits));
+        ParameterInfo p;
+        p.name = name;
+        p.typeName = types_.name(type);
+        p.kind = ParameterInfo::Sampler;
+        p.target = int(info.sampler);  // SamplerKind and ir::TexTarget share their order
+        p.slot = nextUnit_++;
+        out_.parameters.push_back(p);
+        return;
+    }
+    if (types_.isNumeric(element)) {
+        int registers = types_.registers(type);
+        if (nextSlot_ + registers > options_.limits.localParameters)
+            fail(loc, "too many uniforms (" + quoted(name) + "): at most " +
+                          std::to_string(options_.limits.localParameters));
+        ParameterInfo p;
+        p.name = name;
+        p.typeName = types_.name(type);
+        p.components = types_.kind(element) == TypeKind::Scalar ? 1 : types_.info(element).cols;
+        p.slot = nextSlot_;
+        p.slots = registers;
+        nextSlot_ += registers;
+        out_.parameters.push_back(p);
+        return;
+    }
+    if (info.kind == TypeKind::Array) {
+        for (int i = 0; i < info.length; ++i) uniformLeaves(name + "[" + std::to_string(i) + "]", info.element, loc);
+    } else if (info.kind == TypeKind::Struct) {
+        for (const StructMember& m : info.members) uniformLeaves(name + "." + m.name, m.type, loc);
+    }
+}
+
+int Analyzer::declareFunction(const ast::Function& f) {
+    FunctionInfo fi;
+    fi.name = f.name;
+    fi.declaration = &f;
+    fi.result = resolveType(f.returnType);
+    if (types_.kind(fi.result) == TypeKind::Sampler) fail(f.loc, "a function cannot return a sampler");
+    for (const ast::Param& p : f.params) {
+        TypeId t = declaredType(resolveType(p.type), p.declarator, nullptr);
+        if (t == types_.voidType()) fail(p.loc, "parameter cannot be void");
+        fi.params.push_back(t);
+        bool out = p.qualifiers.out;
+        fi.in.push_back(p.qualifiers.in || !out);
+        fi.out.push_back(out);
+    }
+    std::vector<int>& overloads = functionsByName_[f.name];
+    for (int other : overloads) {
+        FunctionInfo& o = out_.functions[std::size_t(other)];
+        if (o.params != fi.params) continue;
+        if (o.result != fi.result || o.out != fi.out || o.in != fi.in)
+            fail(f.loc, quoted(f.name) + " is declared again with another result or parameter direction");
+        return other;
+    }
+    out_.functions.push_back(std::move(fi));
+    overloads.push_back(int(out_.functions.size() - 1));
+    return overloads.back();
+}
+
+void Analyzer::function(const ast::Function& f) {
+    int index = declareFunction(f);
+    if (!f.body) return;
+    if (out_.functions[std::size_t(index)].definition) fail(f.loc, "redefinition of " + quoted(f.name));
+    out_.functions[std::size_t(index)].definition = &f;
+    currentFunction_ = index;
+    loops_ = 0;
+    pushScope();
+    for (std::size_t i = 0; i < f.params.size(); ++i) {
+        const ast::Param& p = f.params[i];
+        const FunctionInfo& fi = out_.functions[std::size_t(index)];
+        Symbol s;
+        s.kind = Symbol::Parameter;
+        s.name = p.declarator.name;
+        s.loc = p.declarator.loc;
+        s.type = fi.params[i];
+        s.isConst = p.qualifiers.isConst;
+        s.in = fi.in[i];
+        s.out = fi.out[i];
+        s.function = index;
+        s.declarator = &p.declarator;
+        int symbol = addSymbol(std::move(s));
+        out_.functions[std::size_t(index)].paramSymbols.push_back(symbol);
+        out_.declared[&p.declarator] = symbol;
+        declareName(p.declarator.name, Entry{false, symbol, 0}, p.declarator.loc);
+    }
+    statement(f.body);
+    popScope();
+    currentFunction_ = -1;
+}
+
+// ---- statements ----
+
+void Analyzer::condition(const ast::Expr* e, const char* what) {
+    TypeId t = expr(e);
+    if (!types_.isNumeric(t) || !scalarLike(types_, t))
+        fail(e->loc, std::string("condition of '") + what + "' must be a scalar, got " + typeName(t));
+    convertTo(e, types_.scalar(ScalarKind::Bool), "");
+}
+
+void Analyzer::statement(const ast::Stmt* s) {
+    switch (s->kind) {
+        case ast::Stmt::ExprStmt: expr(s->expr); break;
+        case ast::Stmt::Decl: localDeclaration(*s); break;
+        case ast::Stmt::Typedef: typedefs(*s); break;
+        case ast::Stmt::Block:
+            pushScope();
+            for (const ast::Stmt* b : s->body) statement(b);
+            popScope();
+            break;
+        case ast::Stmt::If:
+            condition(s->expr, "if");
+            pushScope();
+            statement(s->then);
+            popScope();
+            if (s->otherwise) {
+                pushScope();
+                statement(s->otherwise);
+                popScope();
+            }
+            break;
+        case ast::Stmt::For:
+            pushScope();
+            if (s->init) statement(s->init);
+            if (s->expr) condition(s->expr, "for");
+            if (s->step) expr(s->step);
+            ++loops_;
+            pushScope();
+            statement(s->then);
+            popScope();
+            --loops_;
+            popScope();
+            break;
+        case ast::Stmt::While:
+        case ast::Stmt::DoWhile:
+            if (s->kind == ast::Stmt::While) condition(s->expr, "while");
+            ++loops_;
+            pushScope();
+            statement(s->then);
+            popScope();
+            --loops_;
+            if (s->kind == ast::Stmt::DoWhile) condition(s->expr, "while");
+            break;
+        case ast::Stmt::Break:
+        case ast::Stmt::Continue:
+            if (loops_ == 0)
+                fail(s->loc, std::string(s->kind == ast::Stmt::Break ? "'break'" : "'continue'") + " outside a loop");
+            break;
+        case ast::Stmt::Return: {
+            const FunctionInfo& f = out_.functions[std::size_t(currentFunction_)];
+            bool isVoid = f.result == types_.voidType();
+            if (s->expr && isVoid) fail(s->expr->loc, quoted(f.name) + " returns void; 'return' takes no value here");
+            if (!s->expr && !isVoid) fail(s->loc, quoted(f.name) + " must return a " + typeName(f.result));
+            if (s->expr) {
+                expr(s->expr);
+                convertTo(s->expr, f.result, "in 'return'");
+            }
+            break;
+        }
+        case ast::Stmt::Discard:
+        case ast::Stmt::Empty: break;
+    }
+}
+
+void Analyzer::localDeclaration(const ast::Stmt& decl) {
+    TypeId base = resolveType(decl.type);
+    for (const ast::Declarator& d : decl.declarators) {
+        Symbol s;
+        s.kind = Symbol::Local;
+        s.name = d.name;
+        s.loc = d.loc;
+        s.type = declaredType(base, d, d.init);
+        s.isConst = decl.qualifiers.isConst;
+        s.function = currentFunction_;
+        s.declarator = &d;
+        if (s.type == types_.voidType()) fail(d.loc, "variable " + quoted(d.name) + " cannot be void");
+        if (s.isConst && !d.init) fail(d.loc, "const " + quoted(d.name) + " needs an initial value");
+        // The initialiser sees the names outside, as `float4 c = c * 2;` means.
+        if (d.init) initializer(d.init, s.type, d.name);
+        int symbol = addSymbol(std::move(s));
+        declareName(d.name, Entry{false, symbol, 0}, d.loc);
+        out_.declared[&d] = symbol;
+    }
+}
+
+void Analyzer::initializer(const ast::Expr* init, TypeId type, const std::string& name) {
+    if (init->kind != ast::Expr::InitList) {
+        expr(init);
+        convertTo(init, type, "in the initialisation of " + quoted(name));
+        return;
+    }
+    ExprInfo& list = info(init);
+    list.type = list.converted = type;
+    const TypeInfo t = types_.info(type);
+    auto count = [&](std::size_t want) {
+        if (init->args.size() != want)
+            fail(init->loc, typeName(type) + " takes " + std::to_string(want) + " initialisers, got " +
+                                std::to_string(init->args.size()));
+    };
+    switch (t.kind) {
+        case TypeKind::Array:
+            count(std::size_t(t.length));
+            for (const ast::Expr* e : init->args) initializer(e, t.element, name);
+            break;
+        case TypeKind::Struct:
+            count(t.members.size());
+            for (std::size_t i = 0; i < t.members.size(); ++i) initializer(init->args[i], t.members[i].type, name);
+            break;
+        case TypeKind::Scalar:
+        case TypeKind::Vector:
+        case TypeKind::Matrix: {
+            // Components in order; a matrix may take its rows as nested lists.
+            int components = 0;
+            for (const ast::Expr* e : init->args) {
+                if (e->kind == ast::Expr::InitList) {
+                    if (t.kind != TypeKind::Matrix) fail(e->loc, "nested initialiser list for a " + typeName(type));
+                    initializer(e, types_.vector(t.scalar, t.cols), name);
+                    components += t.cols;
+                    continue;
+                }
+                TypeId et = expr(e);
+                if (!types_.isNumeric(et)) fail(e->loc, "cannot initialise a " + typeName(type) + " with a " + typeName(et));
+                convertTo(e, types_.withScalar(et, t.scalar), "");
+                components += types_.components(et);
+            }
+            if (components != types_.components(type))
+                fail(init->loc, typeName(type) + " needs " + std::to_string(types_.components(type)) +
+                                    " components, got " + std::to_string(components));
+            break;
+        }
+        default: fail(init->loc, "a " + typeName(type) + " cannot be initialised with a list");
+    }
+}
+
+// ---- the entry ----
+
+void Analyzer::entryInterface() {
+    const FunctionInfo& fi = out_.functions[std::size_t(out_.entry)];
+    const ast::Function& f = *fi.definition;
+    for (std::size_t i = 0; i < f.params.size(); ++i) entryParameter(f.params[i], fi.paramSymbols[i]);
+    for (int symbol : out_.entryUniforms) addUniform(symbol);
+    entryOutputs(fi);
+}
+
+void Analyzer::entryParameter(const ast::Param& p, int symbol) {
+    Symbol& s = out_.symbols[std::size_t(symbol)];
+    const ast::Qualifiers& q = p.qualifiers;
+    const TypeInfo& t = types_.info(s.type);
+    const ast::Semantic& semantic = p.declarator.semantic;
+    std::string what = "parameter " + quoted(s.name) + " of " + quoted(options_.entry);
+    if (q.isUniform || types_.samplers(s.type) > 0) {
+        if (q.out) fail(p.loc, "uniform " + what + " cannot be 'out'");
+        s.kind = Symbol::Uniform;
+        out_.entryUniforms.push_back(symbol);
+        return;
+    }
+    if (q.in && q.out) fail(p.loc, what + " cannot be 'inout'");
+    s.semantic = upper(semantic.name);
+    if (q.out) {
+        s.kind = Symbol::Output;
+        auto output = [&](const std::string& name, const Loc& loc, TypeId type, int member) {
+            int reg = outputRegister(name);
+            if (reg < 0) fail(loc, "output semantic " + quoted(name) + " is not supported");
+            if (!types_.isNumeric(type) || types_.kind(type) == TypeKind::Matrix || (reg == 1 && !scalarLike(types_, type)))
+                fail(loc, std::string(reg == 1 ? "a DEPTH output must be a scalar" : "a COLOR output must be a scalar or vector") +
+                              ", got " + typeName(type));
+            out_.outputs.push_back({member < 0 ? EntryOutput::Parameter : EntryOutput::ParameterMember, symbol, member, reg == 1});
+        };
+        if (!semantic.name.empty()) {
+            output(semantic.name, semantic.loc, s.type, -1);
+        } else if (t.kind == TypeKind::Struct) {
+            for (std::size_t m = 0; m < t.members.size(); ++m) {
+                if (t.members[m].semantic.empty())
+                    fail(t.members[m].loc, "member " + quoted(t.members[m].name) + " of output " + quoted(s.name) +
+                                               " needs a semantic");
+                output(t.members[m].semantic, t.members[m].loc, t.members[m].type, int(m));
+            }
+        } else {
+            fail(p.declarator.loc, "output " + what + " needs a semantic (COLOR or DEPTH)");
+        }
+        return;
+    }
+    s.kind = Symbol::Input;
+    auto input = [&](const std::string& name, const Loc& loc, TypeId type) {
+        if (inputAttribute(name) < 0) fail(loc, "input semantic " + quoted(name) + " is not supported");
+        if (!types_.isScalarOrVector(type)) fail(loc, "an input must be a scalar or vector, got " + typeName(type));
+    };
+    if (!semantic.name.empty()) {
+        input(semantic.name, semantic.loc, s.type);
+    } else if (t.kind == TypeKind::Struct) {
+        for (const StructMember& m : t.members) {
+            if (m.semantic.empty())
+                fail(m.loc, "member " + quoted(m.name) + " of input " + quoted(s.name) + " needs a semantic");
+            input(m.semantic, m.loc, m.type);
+        }
+    } else {
+        fail(p.declarator.loc, what + " needs a semantic or 'uniform'");
+    }
+}
+
+void Analyzer::entryOutputs(const FunctionInfo& entry) {
+    const ast::Function& f = *entry.definition;
+    const TypeInfo& t = types_.info(entry.result);
+    auto output = [&](const std::string& name, const Loc& loc, TypeId type, int member) {
+        int reg = outputRegister(name);
+        if (reg < 0) fail(loc, "output semantic " + quoted(name) + " is not supported");
+        if (!types_.isNumeric(type) || types_.kind(type) == TypeKind::Matrix || (reg == 1 && !scalarLike(types_, type)))
+            fail(loc, std::string(reg == 1 ? "a DEPTH output must be a scalar" : "a COLOR output must be a scalar or vector") +
+                          ", got " + typeName(type));
+        out_.outputs.push_back({member < 0 ? EntryOutput::Result : EntryOutput::ResultMember, -1, member, reg == 1});
+    };
+    if (t.kind == TypeKind::Struct && f.semantic.name.empty()) {
+        for (std::size_t m = 0; m < t.members.size(); ++m) {
+            if (t.members[m].semantic.empty())
+                fail(t.members[m].loc, "member " + quoted(t.members[m].name) + " of the result of " +
+                                           quoted(options_.entry) + " needs a semantic");
+            output(t.members[m].semantic, t.members[m].loc, t.members[m].type, int(m));
+        }
+    } else if (entry.result != types_.voidType()) {
+        if (f.semantic.name.empty())
+            fail(f.loc, "the result of " + quoted(options_.entry) + " needs a semantic, such as ': COLOR'");
+        output(f.semantic.name, f.semantic.loc, entry.result, -1);
+    }
+    int colors = 0, depths = 0;
+    for (const EntryOutput& o : out_.outputs) (o.depth ? depths : colors)++;
+    if (colors == 0)
+        fail(f.loc, quoted(options_.entry) + " has no colour output (a result or 'out' parameter with semantic COLOR)");
+    if (colors > 1 || depths > 1)
+        fail(f.loc, quoted(options_.entry) + " writes " + (colors > 1 ? "COLOR" : "DEPTH") + " more than once");
+}
+
+// Functions are inlined, so a call cycle has no end; it is reported at the
+// call that closes it. Calls to functions never defined are reported too.
+void Analyzer::checkRecursion() {
+    std::size_t n = out_.functions.size();
+    std::vector<std::vector<const CallSite*>> calls(n);
+    for (const CallSite& c : callSites_) {
+        if (!out_.functions[std::size_t(c.callee)].definition)
+            fail(c.loc, quoted(out_.functions[std::size_t(c.callee)].name) + " is declared but never defined");
+        if (c.caller >= 0) calls[std::size_t(c.caller)].push_back(&c);
+    }
+    std::vector<int> state(n, 0);  // 0 unseen, 1 on the path, 2 done
+    for (std::size_t root = 0; root < n; ++root) {
+        if (state[root]) continue;
+        std::vector<std::pair<std::size_t, std::size_t>> path{{root, 0}};
+        state[root] = 1;
+        while (!path.empty()) {
+            auto& [f, next] = path.back();
+            if (next == calls[f].size()) {
+                state[f] = 2;
+                path.pop_back();
+                continue;
+            }
+            const CallSite* c = calls[f][next++];
+            std::size_t callee = std::size_t(c->callee);
+            if (state[callee] == 1)
+                fail(c->loc, "recursive call to " + quoted(out_.functions[callee].name) +
+                                 ": functions are inlined on this target and cannot recurse");
+            if (state[callee] == 0) {
+                state[callee] = 1;
+                path.push_back({callee, 0});
+            }
+        }
+    }
+}
+
+}  // namespace sema
+
+Analysis analyze(const ast::Tree& tree, TypeTable& types, const Options& options) {
+    return sema::Analyzer(tree, types, options).run();
+}
+
+}  // namespace cgc
