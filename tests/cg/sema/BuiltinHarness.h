@@ -62,14 +62,22 @@ struct Call {
     std::string ir;                   // the lowered function, for messages
 };
 
-// The texture every lookup reads: its texel is the coordinate itself, in the
-// lanes the target reads (divided by w for TXP), 0 in the others, and w is
-// the bias for TXB and 1 otherwise.
+// The textures every lookup reads: a texel holds its own coordinate in the
+// lanes its target reads (after TXP's division by w), 0 in the others and 1
+// in w; a cube map's faces hold their axis. Bias has nothing to choose from.
 inline cgc::ir::Vec4 texel(cgc::ir::Op op, cgc::ir::TexTarget target, const cgc::ir::Vec4& c) {
-    static const int lanes[] = {1, 2, 3, 2, 3};
-    int n = lanes[target];
     float q = op == cgc::ir::Op::Txp ? c[3] : 1.0f;
-    return {c[0] / q, n > 1 ? c[1] / q : 0.0f, n > 2 ? c[2] / q : 0.0f, op == cgc::ir::Op::Txb ? c[3] : 1.0f};
+    cgc::ir::Vec4 t = {c[0] / q, c[1] / q, c[2] / q, 1.0f};
+    if (target == cgc::ir::TexCube) {
+        int major = 0;
+        for (int a = 1; a < 3; ++a)
+            if (std::fabs(t[std::size_t(a)]) > std::fabs(t[std::size_t(major)])) major = a;
+        for (int a = 0; a < 3; ++a) t[std::size_t(a)] = a == major ? (t[std::size_t(a)] < 0 ? -1.0f : 1.0f) : 0.0f;
+        return t;
+    }
+    static const int lanes[] = {1, 2, 3, 2, 3};
+    for (int a = lanes[target]; a < 3; ++a) t[std::size_t(a)] = 0;
+    return t;
 }
 
 namespace detail {
@@ -194,13 +202,6 @@ inline Call call(const std::string& name, const std::vector<Arg>& args, Mode mod
     for (const ir::Inst& inst : counted.insts)
         if (!ir::isLeaf(inst.op) && !ir::isSink(inst.op)) ++c.instructions;
     return c;
-}
-
-// Relative near large values, absolute near zero.
-inline bool near(float got, double want, double tolerance) {
-    if (std::isnan(want)) return std::isnan(got);
-    if (std::isinf(want)) return got == want;
-    return std::fabs(double(got) - want) <= tolerance * std::fmax(1.0, std::fabs(want));
 }
 
 }  // namespace builtintest
