@@ -1,0 +1,190 @@
+#include "tests/cg/support/ArbRunner.h"
+
+namespace cgtest {
+
+namespace {
+
+void vertexAttributes(const ArbRun& run, float u, float v) {
+    auto at = [&](const Ramp& r) {
+        Rgba x;
+        for (int c = 0; c < 4; ++c) x[c] = r.base[c] + r.dx[c] * u + r.dy[c] * v;
+        return x;
+    };
+    for (int n = 0; n < 8; ++n) {
+        Rgba t = at(run.texcoord[n]);
+        glMultiTexCoord4f(GLenum(GL_TEXTURE0 + n), t[0], t[1], t[2], t[3]);
+    }
+    Rgba s = at(run.secondaryColor);
+    glSecondaryColor3f(s[0], s[1], s[2]);
+    glFogCoordf(run.fog);
+    Rgba c = at(run.color);
+    glColor4f(c[0], c[1], c[2], c[3]);
+}
+
+GLuint makeTexture(const Texture& t) {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glActiveTexture(GLenum(GL_TEXTURE0 + t.unit));
+    glBindTexture(t.target, name);
+    glTexParameteri(t.target, GL_TEXTURE_MIN_FILTER, GLint(t.filter));
+    glTexParameteri(t.target, GL_TEXTURE_MAG_FILTER, GLint(t.filter));
+    glTexParameteri(t.target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(t.target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(t.target, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
+    glTexParameteri(t.target, GL_TEXTURE_MAX_LEVEL, 0);
+    const float* data = t.rgba.empty() ? nullptr : t.rgba.data();
+    switch (t.target) {
+        case GL_TEXTURE_1D: glTexImage1D(t.target, 0, GL_RGBA32F, t.width, 0, GL_RGBA, GL_FLOAT, data); break;
+        case GL_TEXTURE_3D:
+            glTexImage3D(t.target, 0, GL_RGBA32F, t.width, t.height, t.depth, 0, GL_RGBA, GL_FLOAT, data);
+            break;
+        case GL_TEXTURE_CUBE_MAP:
+            for (int face = 0; face < 6; ++face) {
+                const float* faceData = data ? data + std::size_t(face) * t.width * t.height * 4 : nullptr;
+                glTexImage2D(GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face), 0, GL_RGBA32F, t.width, t.height, 0,
+                             GL_RGBA, GL_FLOAT, faceData);
+            }
+            break;
+        default: glTexImage2D(t.target, 0, GL_RGBA32F, t.width, t.height, 0, GL_RGBA, GL_FLOAT, data); break;
+    }
+    glActiveTexture(GL_TEXTURE0);
+    return name;
+}
+
+}  // namespace
+
+Rgba Ramp::at(int i, int j, int width, int height) const {
+    const float u = (float(i) + 0.5f) / float(width), v = (float(j) + 0.5f) / float(height);
+    Rgba x;
+    for (int c = 0; c < 4; ++c) x[c] = base[c] + dx[c] * u + dy[c] * v;
+    return x;
+}
+
+Rgba ArbResult::pixel(int i, int j) const {
+    std::size_t at = (std::size_t(j) * std::size_t(width) + std::size_t(i)) * 4;
+    return Rgba{rgba[at], rgba[at + 1], rgba[at + 2], rgba[at + 3]};
+}
+
+ArbResult runArb(const std::string& text, const ArbRun& run) {
+    ArbResult result;
+    result.width = run.width;
+    result.height = run.height;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+
+    GLuint program = 0;
+    glGenProgramsARB(1, &program);
+    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
+    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(text.size()), text.data());
+    glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &result.errorPosition);
+    const GLubyte* message = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
+    result.error = message ? reinterpret_cast<const char*>(message) : "";
+    result.loaded = result.errorPosition == -1 && glGetError() == GL_NO_ERROR;
+    if (!result.loaded) {
+        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
+        glDeleteProgramsARB(1, &program);
+        return result;
+    }
+    const struct {
+        GLenum name;
+        GLint* into;
+    } counts[] = {
+        {GL_PROGRAM_INSTRUCTIONS_ARB, &result.instructions},
+        {GL_PROGRAM_ALU_INSTRUCTIONS_ARB, &result.aluInstructions},
+        {GL_PROGRAM_TEX_INSTRUCTIONS_ARB, &result.texInstructions},
+        {GL_PROGRAM_TEX_INDIRECTIONS_ARB, &result.texIndirections},
+        {GL_PROGRAM_TEMPORARIES_ARB, &result.temporaries},
+        {GL_PROGRAM_PARAMETERS_ARB, &result.parameters},
+        {GL_PROGRAM_ATTRIBS_ARB, &result.attributes},
+    };
+    for (const auto& c : counts) glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, c.name, c.into);
+    for (std::size_t n = 0; n < run.locals.size(); ++n) {
+        const Rgba& l = run.locals[n];
+        glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(n), l[0], l[1], l[2], l[3]);
+    }
+
+    GLuint target = 0, framebuffer = 0, depth = 0;
+    glGenTextures(1, &target);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, target);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA32F, run.width, run.height, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, 0);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_RECTANGLE_ARB, target, 0);
+    if (run.depth) {
+        glGenRenderbuffers(1, &depth);
+        glBindRenderbuffer(GL_RENDERBUFFER, depth);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT32F, run.width, run.height);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    }
+    std::vector<GLuint> textures;
+    for (const Texture& t : run.textures) textures.push_back(makeTexture(t));
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glViewport(0, 0, run.width, run.height);
+    glDisable(GL_BLEND);
+    glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+    glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
+    glFogi(GL_FOG_COORD_SRC, GL_FOG_COORD);
+    glShadeModel(GL_SMOOTH);
+    glClearColor(run.clear[0], run.clear[1], run.clear[2], run.clear[3]);
+    glClearDepth(run.clearDepth);
+    glClear(GL_COLOR_BUFFER_BIT | (run.depth ? GL_DEPTH_BUFFER_BIT : 0));
+    if (run.depth) {
+        glEnable(GL_DEPTH_TEST);
+        glDepthFunc(GL_ALWAYS);
+        glDepthMask(GL_TRUE);
+    } else {
+        glDisable(GL_DEPTH_TEST);
+    }
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, 1, 0, 1, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+
+    glEnable(GL_FRAGMENT_PROGRAM_ARB);
+    glBegin(GL_QUADS);
+    const float corners[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+    for (const auto& c : corners) {
+        vertexAttributes(run, c[0], c[1]);
+        glVertex2f(c[0], c[1]);
+    }
+    glEnd();
+    glDisable(GL_FRAGMENT_PROGRAM_ARB);
+
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glPopAttrib();
+
+    result.rgba.assign(std::size_t(run.width) * std::size_t(run.height) * 4, 0.0f);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, run.width, run.height, GL_RGBA, GL_FLOAT, result.rgba.data());
+    if (run.depth) {
+        result.depth.assign(std::size_t(run.width) * std::size_t(run.height), 0.0f);
+        glReadPixels(0, 0, run.width, run.height, GL_DEPTH_COMPONENT, GL_FLOAT, result.depth.data());
+    }
+
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    for (std::size_t n = 0; n < textures.size(); ++n) {
+        glActiveTexture(GLenum(GL_TEXTURE0 + run.textures[n].unit));
+        glBindTexture(run.textures[n].target, 0);
+    }
+    glActiveTexture(GL_TEXTURE0);
+    if (!textures.empty()) glDeleteTextures(GLsizei(textures.size()), textures.data());
+    if (depth) glDeleteRenderbuffers(1, &depth);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteTextures(1, &target);
+    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
+    glDeleteProgramsARB(1, &program);
+    return result;
+}
+
+}  // namespace cgtest
