@@ -63,6 +63,9 @@ std::string fetchedText;
 GLuint believedBinding = 0;
 
 const char kStringName[] = "<string>";
+// The most instructions of each kind a program may have, whatever the driver
+// allows (see limitsFromGL).
+const int kMostInstructions = 16384;
 
 void raise(CGerror code, const std::string& text) {
     if (pendingCode != CG_NO_ERROR) return;  // the first one names the root cause
@@ -126,6 +129,11 @@ cgc::Limits limitsFromGL() {
     program(GL_MAX_PROGRAM_TEX_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INSTRUCTIONS_ARB, &limits.texInstructions);
     program(GL_MAX_PROGRAM_TEX_INDIRECTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INDIRECTIONS_ARB,
             &limits.texIndirections);
+    // llvmpipe allows a million instructions, and takes seconds per hundred
+    // thousand to load them: past the ceiling a program is refused at once,
+    // so start-up stays within seconds whatever HeatShader.cg holds.
+    for (int* count : {&limits.instructions, &limits.aluInstructions, &limits.texInstructions, &limits.texIndirections})
+        if (*count > kMostInstructions) *count = kMostInstructions;
     program(GL_MAX_PROGRAM_TEMPORARIES_ARB, GL_MAX_PROGRAM_NATIVE_TEMPORARIES_ARB, &limits.temporaries);
     program(GL_MAX_PROGRAM_PARAMETERS_ARB, GL_MAX_PROGRAM_NATIVE_PARAMETERS_ARB, &limits.parameters);
     program(GL_MAX_PROGRAM_ATTRIBS_ARB, GL_MAX_PROGRAM_NATIVE_ATTRIBS_ARB, &limits.attributes);

@@ -75,4 +75,26 @@ TEST_F(CgLimits, TheCompilerIsHeldToTheDriversTextureUnits) {
     EXPECT_NE(message.find("at most " + std::to_string(units)), std::string::npos) << message;
 }
 
+// `count` multiplications in a row, none of which an optimizer can drop.
+std::string multiplications(int count) {
+    std::string source = "float4 main(float4 t : TEXCOORD0) : COLOR {\n  float4 a = t;\n";
+    for (int i = 0; i < count; ++i) source += "  a *= t;\n";
+    return source + "  return a;\n}\n";
+}
+
+// Loading takes time in proportion to the instructions (seconds per hundred
+// thousand on llvmpipe, which allows a million): the runtime's ceiling of
+// 16384 keeps start-up short whatever the driver allows.
+TEST_F(CgLimits, InstructionsAreHeldToTheDriverUpToTheRuntimesCeiling) {
+    if (cgc::compile("float4 main() : COLOR { return 1; }", "probe.cg").stats.instructions == 0)
+        GTEST_SKIP() << "waits for the new compiler (the direct emitter fills no statistics and has limits of its own)";
+    GLint native = 0;
+    glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_MAX_PROGRAM_NATIVE_INSTRUCTIONS_ARB, &native);
+    const int allowed = native > 0 && native < 16384 ? native : 16384;
+    std::string message;
+    EXPECT_EQ(create(multiplications(allowed - 8), &message), CG_NO_ERROR) << message;
+    EXPECT_EQ(create(multiplications(allowed + 8), &message), CG_COMPILER_ERROR);
+    EXPECT_NE(message.find(std::to_string(allowed)), std::string::npos) << message;
+}
+
 }  // namespace
