@@ -371,7 +371,7 @@ private:
     ast::Declarator parseDeclarator(bool allowInit, bool nameOptional = false) {
         ast::Declarator d;
         d.loc = tok_.loc;
-        if (!nameOptional || tok_.is(Tok::Name)) d.name = expectName("name");
+        if (!nameOptional || tok_.is(Tok::Name) || isKeyword(tok_.kind)) d.name = expectName("name");
         while (tok_.is(Tok::LBracket)) {
             advance();
             d.arraySizes.push_back(tok_.is(Tok::RBracket) ? nullptr : parseExpr(kAssignPrecedence));
@@ -405,6 +405,7 @@ private:
             tree_.items.push_back({ast::TopLevel::TypedefDecl, loc, nullptr, parseTypedef()});
             return;
         }
+        if (tok_.is(Tok::RBrace)) fail(tok_.loc, "'}' without a matching '{'");
         unsupportedWord();
         ast::Qualifiers q = parseQualifiers();
         ast::TypeSpec type = parseType();

@@ -265,6 +265,8 @@ TEST(Parser, syntaxErrorsGiveOneLineAtTheFault) {
         {"void f() { x = {1, 2}; }", "<string>:1:16: error: initialiser lists are only allowed in declarations"},
         {"void f() { a.b(1); }", "<string>:1:15: error: called object is not a function"},
         {"void f() { x = #; }", "<string>:1:16: error: expression expected near '#'"},
+        {"void f() { }\n}", "<string>:2:1: error: '}' without a matching '{'"},
+        {"float4 main(float4 in : COLOR) : COLOR {}", "<string>:1:20: error: name expected near 'in'"},
         // Misspelt keywords and types are named, with the nearest word.
         {"float4 main(float4 c) : COLOR {\n    retrun c + 1;\n}",
          "<string>:2:5: error: unknown type name 'retrun'; did you mean 'return'?"},
