@@ -288,9 +288,21 @@ void Preprocessor::popFrame() {
 
 void Preprocessor::spend(std::size_t tokens) {
     spent_ += tokens;
-    if (spent_ > kMaxExpandedTokens && outermost_)
-        fail(placeOf(outermostUse_), "macro " + quoted(outermost_->name) + " expands past " +
-                                         std::to_string(kMaxExpandedTokens) + " tokens");
+    if (spent_ > kMaxTokens && outermost_)
+        fail(placeOf(outermostUse_),
+             "macro " + quoted(outermost_->name) + " expands past " + std::to_string(kMaxTokens) + " tokens");
+}
+
+void Preprocessor::tooLong(const Token& at) {
+    fail(at.loc, "the program is longer than " + std::to_string(kMaxTokens) + " tokens");
+}
+
+// A token of a directive that is kept (a macro body, a condition): it counts
+// against the budget like any other.
+Token Preprocessor::lineToken(Lexer& lexer) {
+    Token t = lexer.nextInLine();
+    if (!t.is(Tok::EndOfFile) && ++spent_ > kMaxTokens) tooLong(t);
+    return t;
 }
 
 // The next token with directives done, before macro expansion.
@@ -325,6 +337,7 @@ Token Preprocessor::lex() {
             popFrame();
             continue;
         }
+        if (++spent_ > kMaxTokens && !outermost_) tooLong(t);
         return t;
     }
 }
@@ -407,7 +420,6 @@ std::vector<std::vector<Token>> Preprocessor::collectArguments(const Token& name
             auto it = macros_.find(t.text);
             if (it != macros_.end() && it->second->disabled) t.flags |= Token::NoExpand;
         }
-        spend(1);
         args.back().push_back(t);
     }
     std::size_t want = macro.params.size();
@@ -604,24 +616,24 @@ void Preprocessor::directive(const Token& hash) {
 }
 
 void Preprocessor::define(Lexer& lexer, const Token& at) {
-    Token name = lexer.nextInLine();
+    Token name = lineToken(lexer);
     if (name.is(Tok::EndOfFile)) fail(at.loc, "macro name missing after '#define'");
     if (!isWord(name.kind)) fail(name.loc, "macro name expected near " + describe(name));
     if (name.text == "defined") fail(name.loc, "'defined' cannot be used as a macro name");
     Macro& m = definitions_.emplace_back();
     m.name = name.text;
     m.definition = name.loc;
-    Token t = lexer.nextInLine();
+    Token t = lineToken(lexer);
     std::unordered_map<std::string_view, int> index;
     if (t.is(Tok::LParen) && !t.has(Token::SpaceBefore)) {
         m.functionLike = true;
-        t = lexer.nextInLine();
+        t = lineToken(lexer);
         while (!t.is(Tok::RParen) || !m.params.empty()) {
             if (t.is(Tok::Ellipsis)) {
                 m.variadic = true;
                 index.emplace("__VA_ARGS__", int(m.params.size()));
                 m.params.push_back("__VA_ARGS__");
-                t = lexer.nextInLine();
+                t = lineToken(lexer);
                 if (!t.is(Tok::RParen)) fail(t.loc, "')' expected after '...' near " + describe(t));
                 break;
             }
@@ -629,14 +641,14 @@ void Preprocessor::define(Lexer& lexer, const Token& at) {
             if (!index.emplace(t.text, int(m.params.size())).second)
                 fail(t.loc, "duplicate macro parameter " + quoted(t.text));
             m.params.push_back(t.text);
-            t = lexer.nextInLine();
+            t = lineToken(lexer);
             if (t.is(Tok::RParen)) break;
             if (!t.is(Tok::Comma)) fail(t.loc, "')' expected in macro parameter list near " + describe(t));
-            t = lexer.nextInLine();
+            t = lineToken(lexer);
         }
-        t = lexer.nextInLine();
+        t = lineToken(lexer);
     }
-    for (; !t.is(Tok::EndOfFile); t = lexer.nextInLine()) m.body.push_back(t);
+    for (; !t.is(Tok::EndOfFile); t = lineToken(lexer)) m.body.push_back(t);
     if (!m.body.empty() && (m.body.front().is(Tok::HashHash) || m.body.back().is(Tok::HashHash))) {
         const Token& bad = m.body.front().is(Tok::HashHash) ? m.body.front() : m.body.back();
         fail(bad.loc, "'##' cannot appear at either end of a macro expansion");
@@ -691,14 +703,14 @@ void Preprocessor::line(Lexer& lexer, const Token& at) {
 
 bool Preprocessor::condition(Lexer& lexer, const Token& at) {
     std::vector<Token> tokens;
-    for (Token t = lexer.nextInLine(); !t.is(Tok::EndOfFile); t = lexer.nextInLine()) {
+    for (Token t = lineToken(lexer); !t.is(Tok::EndOfFile); t = lineToken(lexer)) {
         if (t.is(Tok::Name) && t.text == "defined") {
-            Token name = lexer.nextInLine();
+            Token name = lineToken(lexer);
             bool paren = name.is(Tok::LParen);
-            if (paren) name = lexer.nextInLine();
+            if (paren) name = lineToken(lexer);
             if (!isWord(name.kind)) fail(name.loc, "macro name expected after 'defined' near " + describe(name));
             if (paren) {
-                Token close = lexer.nextInLine();
+                Token close = lineToken(lexer);
                 if (!close.is(Tok::RParen)) fail(close.loc, "')' expected after 'defined' near " + describe(close));
             }
             t.kind = Tok::Number;

@@ -21,7 +21,11 @@ namespace cgc {
 
 class Preprocessor {
 public:
-    static constexpr std::size_t kMaxExpandedTokens = std::size_t(1) << 22;  // 4194304
+    // Tokens read from files plus tokens made by expansion: what the parser
+    // and every later stage may be handed, and so what bounds their time and
+    // memory. Past it: "macro 'M' expands past 4194304 tokens" in an
+    // expansion, a note that the program is too long elsewhere.
+    static constexpr std::size_t kMaxTokens = std::size_t(1) << 22;
     static constexpr int kMaxExpansionDepth = 256;
     static constexpr int kMaxIncludeDepth = 16;
 
@@ -59,6 +63,8 @@ private:
     std::vector<Token> expandList(std::vector<Token> tokens, const Token& use);
     int expansionRecord(const Macro& macro, const Token& use);
     void spend(std::size_t tokens);
+    [[noreturn]] void tooLong(const Token& at);
+    Token lineToken(Lexer& lexer);
 
     void directive(const Token& hash);
     void define(Lexer& lexer, const Token& at);
@@ -79,7 +85,7 @@ private:
     std::vector<Conditional> conditionals_;
     std::unordered_map<std::string, int> fileIds_;
     std::unordered_map<UseKey, int, UseKeyHash, UseKeyEqual> expansionIds_;
-    std::size_t spent_ = 0;     // tokens made by expansion so far
+    std::size_t spent_ = 0;     // tokens read and made so far, against kMaxTokens
     int listDepth_ = 0;         // expansion frames open
     int includeDepth_ = 0;
     int pendingAfter_ = 0;      // expansion that ended just before the next token

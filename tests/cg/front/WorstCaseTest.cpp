@@ -155,6 +155,23 @@ TEST(WorstCase, deepNestingFailsAtTheBoundWithoutReadingOn) {
     }
 }
 
+TEST(WorstCase, longDirectivesCountAgainstTheBudget) {
+    const std::regex tooLong("big\\.cg:[0-9]+:[0-9]+: error: the program is longer than 4194304 tokens");
+    struct Case {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"define_body", fill("#define BODY", " a", "\n")},
+        {"redefinitions", fill("", "#define A a b c d e f g h\n", "")},
+        {"condition", fill("#if 1", " +1", "\n#endif\n")},
+    };
+    for (const Case& c : cases) {
+        Outcome outcome = run(c.text);
+        EXPECT_TRUE(std::regex_match(outcome.error, tooLong)) << c.what << ": " << outcome.error;
+        expectBounded(c.what, outcome);
+    }
+}
+
 TEST(WorstCase, aHugeMacroArgumentOrNameStaysBounded) {
     Outcome argument = run(fill("#define F(x) x\nfloat4 main() : COLOR { return F(", "1,", "1); }"));
     EXPECT_TRUE(std::regex_match(argument.error,
