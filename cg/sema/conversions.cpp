@@ -29,7 +29,9 @@ Fit implicitFit(const TypeTable& types, TypeId from, TypeId to) {
     if (!types.isNumeric(from) || !types.isNumeric(to)) return Fit::None;
     const TypeInfo& f = types.info(from);
     const TypeInfo& t = types.info(to);
-    Fit kind = f.scalar == t.scalar ? Fit::Exact : rank(t.scalar) > rank(f.scalar) ? Fit::Promote : Fit::Kind;
+    // As in C++, a truth value promotes to int only; anything else widens toward float.
+    bool widens = f.scalar == ScalarKind::Bool ? t.scalar == ScalarKind::Int : rank(t.scalar) > rank(f.scalar);
+    Fit kind = f.scalar == t.scalar ? Fit::Exact : widens ? Fit::Promote : Fit::Kind;
     if (scalarLike(types, from)) {
         if (scalarLike(types, to)) return kind == Fit::Exact && f.kind != t.kind ? Fit::Promote : kind;
         return Fit::Broadcast;
