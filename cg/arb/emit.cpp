@@ -62,9 +62,13 @@ public:
             destination(mi, out);
             out += ", ";
         }
-        for (int s = 0; s < mi.nsrc; ++s) {
-            if (s) out += ", ";
-            operand(mi, mi.src[s], out);
+        if (mi.op == Opcode::SWZ) {
+            extendedSwizzle(mi, out);
+        } else {
+            for (int s = 0; s < mi.nsrc; ++s) {
+                if (s) out += ", ";
+                operand(mi, mi.src[s], out);
+            }
         }
         if (mi.op == Opcode::TEX || mi.op == Opcode::TXB || mi.op == Opcode::TXP) {
             out += ", texture[" + std::to_string(mi.unit) + "], ";
@@ -105,6 +109,34 @@ private:
         }
     }
 
+    // SWZ's source is a bare register; each position names a component, 0
+    // or 1, each with its own sign.
+    void extendedSwizzle(const Instruction& mi, std::string& out) const {
+        const Operand& o = mi.src[0];
+        registerName(o, out);
+        std::string position[4] = {"0", "0", "0", "0"};
+        for (int l = 0; l < 4; ++l) {
+            if (!(mi.mask & (1u << l))) continue;
+            std::string& p = position[destinationLane(mi, l)];
+            p = (mi.swzNeg & (1u << l)) ? "-" : "";
+            if (mi.swzConstant & (1u << l))
+                p += (mi.swzOne & (1u << l)) ? '1' : '0';
+            else
+                p += kLane[physical(o, o.sel[l])];
+        }
+        for (const std::string& p : position) out += ", " + p;
+    }
+
+    void registerName(const Operand& o, std::string& out) const {
+        switch (o.file) {
+            case File::Temp: out += "r" + std::to_string(pl_.temp[o.index]); break;
+            case File::Attribute: out += attributeName(o.index); break;
+            case File::Local: out += "program.local[" + std::to_string(o.index) + "]"; break;
+            case File::Constant: out += "c" + std::to_string(pl_.param[o.index]); break;
+            default: out += "0"; break;
+        }
+    }
+
     void operand(const Instruction& mi, const Operand& o, std::string& out) const {
         std::uint8_t sel[4] = {0, 1, 2, 3};
         std::uint8_t needed = 0;
@@ -126,13 +158,7 @@ private:
         if (!needed) needed = 0x1;
 
         if (o.neg) out += '-';
-        switch (o.file) {
-            case File::Temp: out += "r" + std::to_string(pl_.temp[o.index]); break;
-            case File::Attribute: out += attributeName(o.index); break;
-            case File::Local: out += "program.local[" + std::to_string(o.index) + "]"; break;
-            case File::Constant: out += "c" + std::to_string(pl_.param[o.index]); break;
-            default: out += "0"; break;
-        }
+        registerName(o, out);
         // Shortest swizzle that reads the needed positions right.
         bool same = true, identity = true;
         int firstNeeded = -1;

@@ -18,7 +18,7 @@ namespace cgc::arb {
 
 enum class Opcode : std::uint8_t {
     ABS, ADD, CMP, COS, DP3, DP4, DPH, DST, EX2, FLR, FRC, KIL, LG2, LIT, LRP,
-    MAD, MAX, MIN, MOV, MUL, POW, RCP, RSQ, SGE, SIN, SLT, TEX, TXB, TXP, XPD,
+    MAD, MAX, MIN, MOV, MUL, POW, RCP, RSQ, SGE, SIN, SLT, SWZ, TEX, TXB, TXP, XPD,
 };
 
 const char* opcodeName(Opcode op);
@@ -61,8 +61,11 @@ struct Instruction {
     std::uint8_t mask = 0;      // virtual lanes written
     std::uint8_t nsrc = 0;
     Operand src[3];
-    std::uint8_t unit = 0;      // texture image unit
+    std::uint16_t unit = 0;     // texture image unit
     std::uint8_t target = 0;    // ir::TexTarget
+    // SWZ, by destination virtual lane: lanes that take a constant instead of
+    // the operand, which of those take 1 rather than 0, and negated lanes.
+    std::uint8_t swzConstant = 0, swzOne = 0, swzNeg = 0;
     Loc origin;
 };
 

@@ -536,6 +536,7 @@ private:
         const Home& h = destination(v);
         const Shape shape = shapeOf(inst.op);
         const std::uint8_t mask = writtenLanes(v);
+        if (!mask) return;
         Instruction mi = instruction(opcodeOf(inst.op), inst, h, mask, shape);
         mi.nsrc = inst.nsrc;
         for (int s = 0; s < inst.nsrc; ++s) {
@@ -553,7 +554,7 @@ private:
                 if (which & (1u << s)) mi.src[s].neg = !mi.src[s].neg;
         }
         if (ir::isTexture(inst.op)) {
-            mi.unit = std::uint8_t(std::min<int>(inst.index, 255));
+            mi.unit = inst.index;
             mi.target = inst.target;
         }
         push(mi);
@@ -626,12 +627,16 @@ private:
         push(mul);
     }
 
+    // Lanes already written in place by their producers need nothing; the
+    // rest take one MOV per register they come from and one for all their
+    // constants, or an SWZ where a register's lanes differ in sign or the
+    // constants are all 0 and 1.
     void buildGather(std::uint32_t v) {
         const Inst& inst = at(v);
         const Home& h = destination(v);
         struct Move {
             Operand from;
-            std::uint8_t mask;
+            std::uint8_t mask, negated;
         } moves[4];
         int nmoves = 0;
         float constant[4] = {0, 0, 0, 0};
@@ -654,26 +659,27 @@ private:
                 continue;
             }
             Home from = readHome(d);
-            Operand o;
-            o.file = from.file;
-            o.index = from.index;
-            o.neg = sign != from.neg;
             Move* m = nullptr;
             for (int j = 0; j < nmoves; ++j)
-                if (moves[j].from.file == o.file && moves[j].from.index == o.index && moves[j].from.neg == o.neg)
-                    m = &moves[j];
+                if (moves[j].from.file == from.file && moves[j].from.index == from.index) m = &moves[j];
             if (!m) {
                 m = &moves[nmoves++];
-                m->from = o;
-                m->mask = 0;
+                m->from = Operand{};
+                m->from.file = from.file;
+                m->from.index = from.index;
+                m->mask = m->negated = 0;
             }
             for (int l = 0; l < 4; ++l)
                 if (lanes & (1u << l)) m->from.sel[l] = lowestLane(from.lanes[k]);
             m->mask |= lanes;
+            if (sign != from.neg) m->negated |= lanes;
         }
+        bool zeroOrOne = constantMask != 0;
+        for (int l = 0; l < 4; ++l)
+            if (constantMask & (1u << l)) zeroOrOne = zeroOrOne && (constant[l] == 0 || std::fabs(constant[l]) == 1);
         Inst mov = inst;
         mov.sat = false;
-        if (constantMask) {
+        if (constantMask && !(zeroOrOne && nmoves)) {
             Instruction mi = instruction(Opcode::MOV, mov, h, constantMask, Shape::PerLane);
             mi.nsrc = 1;
             mi.src[0].file = File::Constant;
@@ -682,10 +688,28 @@ private:
             push(mi);
         }
         for (int j = 0; j < nmoves; ++j) {
-            Instruction mi = instruction(Opcode::MOV, mov, h, moves[j].mask, Shape::PerLane);
+            const Move& m = moves[j];
+            const std::uint8_t constants = zeroOrOne && j == nmoves - 1 ? constantMask : 0;
+            if (!constants && (m.negated == 0 || m.negated == m.mask)) {
+                Instruction mi = instruction(Opcode::MOV, mov, h, m.mask, Shape::PerLane);
+                mi.nsrc = 1;
+                mi.src[0] = m.from;
+                mi.src[0].neg = m.negated != 0;
+                mi.src[0].needed = m.mask;
+                push(mi);
+                continue;
+            }
+            Instruction mi = instruction(Opcode::SWZ, mov, h, std::uint8_t(m.mask | constants), Shape::PerLane);
             mi.nsrc = 1;
-            mi.src[0] = moves[j].from;
-            mi.src[0].needed = moves[j].mask;
+            mi.src[0] = m.from;
+            mi.src[0].needed = m.mask;
+            mi.swzConstant = constants;
+            mi.swzNeg = m.negated;
+            for (int l = 0; l < 4; ++l) {
+                if (!(constants & (1u << l))) continue;
+                if (constant[l] != 0) mi.swzOne |= std::uint8_t(1u << l);
+                if (std::signbit(constant[l])) mi.swzNeg |= std::uint8_t(1u << l);
+            }
             push(mi);
         }
     }
@@ -747,7 +771,7 @@ private:
 const char* opcodeName(Opcode op) {
     static const char* const names[] = {"ABS", "ADD", "CMP", "COS", "DP3", "DP4", "DPH", "DST", "EX2", "FLR",
                                         "FRC", "KIL", "LG2", "LIT", "LRP", "MAD", "MAX", "MIN", "MOV", "MUL",
-                                        "POW", "RCP", "RSQ", "SGE", "SIN", "SLT", "TEX", "TXB", "TXP", "XPD"};
+                                        "POW", "RCP", "RSQ", "SGE", "SIN", "SLT", "SWZ", "TEX", "TXB", "TXP", "XPD"};
     return names[int(op)];
 }
 

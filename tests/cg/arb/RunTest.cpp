@@ -153,6 +153,10 @@ TEST_F(ArbBackendRun, layoutAddsNothingAHandWrittenProgramWouldNot) {
          "%0 = INPUT color0\n%1 = CONST 0.25 1 -3 0\n%2 = ADD %0, %0\n%3 = CONST 7\n"
          "%4 = VEC %2.x, %1.y, %3.x, %0.w\nOUTPUT color %4\n",
          3, 0},
+        {"zeroAndOneLanesJoinTheOtherLanesInOneSwizzle",
+         "%0 = INPUT texcoord1\n%1 = CONST 0 1 0 -1\n%2 = VEC %0.y, %0.x, %1.y, %1.w\nOUTPUT color %2\n", 1, 0},
+        {"lanesOfBothSignsFromOneRegisterTakeOneSwizzle",
+         "%0 = INPUT color0\n%1 = VEC %0.x, -%0.y, %0.w, -%0.z\n%2 = ADD %1, %0\nOUTPUT color %2\n", 2, 1},
         {"aReaimedProducerReadsItsConstantsReaimed",
          "%0 = INPUT color0\n%1 = CONST 2 3 4 5\n%2 = MUL %0, %1\n%3 = ADD %0, %1\n"
          "%4 = VEC %2.w, %3.z, %2.x, %3.y\nOUTPUT color %4\n",
