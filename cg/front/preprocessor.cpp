@@ -264,7 +264,7 @@ void Preprocessor::pushList(std::vector<Token> tokens, Macro* macro, int expansi
     if (++listDepth_ > kMaxExpansionDepth)
         fail(placeOf(use), "macro " + quoted(macro ? macro->name : use.text) + " nests more than " +
                                std::to_string(kMaxExpansionDepth) + " expansions deep");
-    if (!boundary) spend(std::max<std::size_t>(1, tokens.size()));
+    if (!boundary) spend(std::max<std::size_t>(1, tokens.size()), use);
     auto f = std::make_unique<Frame>();
     f->tokens = std::move(tokens);
     f->macro = macro;
@@ -286,14 +286,13 @@ void Preprocessor::popFrame() {
     frames_.pop_back();
 }
 
-void Preprocessor::spend(std::size_t tokens) {
+void Preprocessor::spend(std::size_t tokens, const Token& at) {
     spent_ += tokens;
-    if (spent_ > kMaxTokens && outermost_)
+    if (spent_ <= kMaxTokens) return;
+    // Inside an expansion the macro used in the text is to blame.
+    if (outermost_)
         fail(placeOf(outermostUse_),
              "macro " + quoted(outermost_->name) + " expands past " + std::to_string(kMaxTokens) + " tokens");
-}
-
-void Preprocessor::tooLong(const Token& at) {
     fail(at.loc, "the program is longer than " + std::to_string(kMaxTokens) + " tokens");
 }
 
@@ -301,7 +300,7 @@ void Preprocessor::tooLong(const Token& at) {
 // against the budget like any other.
 Token Preprocessor::lineToken(Lexer& lexer) {
     Token t = lexer.nextInLine();
-    if (!t.is(Tok::EndOfFile) && ++spent_ > kMaxTokens) tooLong(t);
+    if (!t.is(Tok::EndOfFile)) spend(1, t);
     return t;
 }
 
@@ -337,7 +336,7 @@ Token Preprocessor::lex() {
             popFrame();
             continue;
         }
-        if (++spent_ > kMaxTokens && !outermost_) tooLong(t);
+        spend(1, t);
         return t;
     }
 }
@@ -384,10 +383,14 @@ bool Preprocessor::expand(Token& name, Macro& macro) {
         pushList({t}, &macro, 0, false, name);
         return true;
     }
+    if (macro.functionLike && !peekLex().is(Tok::LParen)) return false;
+    if (listDepth_ == 0) {  // a use in the text: what the budget names
+        outermost_ = &macro;
+        outermostUse_ = name;
+    }
     Token close = name;
     std::vector<std::vector<Token>> args;
     if (macro.functionLike) {
-        if (!peekLex().is(Tok::LParen)) return false;
         lex();
         args = collectArguments(name, macro, &close);
     }

@@ -62,8 +62,7 @@ private:
                                   const std::vector<std::vector<Token>>& args, int expansion);
     std::vector<Token> expandList(std::vector<Token> tokens, const Token& use);
     int expansionRecord(const Macro& macro, const Token& use);
-    void spend(std::size_t tokens);
-    [[noreturn]] void tooLong(const Token& at);
+    void spend(std::size_t tokens, const Token& at);
     Token lineToken(Lexer& lexer);
 
     void directive(const Token& hash);

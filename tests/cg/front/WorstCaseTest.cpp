@@ -174,9 +174,7 @@ TEST(WorstCase, longDirectivesCountAgainstTheBudget) {
 
 TEST(WorstCase, aHugeMacroArgumentOrNameStaysBounded) {
     Outcome argument = run(fill("#define F(x) x\nfloat4 main() : COLOR { return F(", "1,", "1); }"));
-    EXPECT_TRUE(std::regex_match(argument.error,
-                                 std::regex("big\\.cg:2:[0-9]+: error: the program is longer than 4194304 tokens")))
-        << argument.error;
+    EXPECT_EQ(argument.error, "big.cg:2:32: error: macro 'F' expands past 4194304 tokens");
     expectBounded("argument", argument);
 
     Outcome name = run("float4 main() : COLOR { " + std::string(kMaxSourceBytes - 100, 'a') + " x; }");
