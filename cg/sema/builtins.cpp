@@ -227,6 +227,7 @@ const char* unsupportedBuiltin(std::string_view name) {
         name.remove_prefix(2);
     if (!startsWith(name, "tex")) return nullptr;
     name.remove_prefix(3);
+    if (startsWith(name, "BUF") || startsWith(name, "RBUF")) return "buffer textures are not available on this target";
     bool target = false;
     for (std::string_view t : {"1D", "2D", "3D", "RECT", "CUBE"})
         if (startsWith(name, t)) {
@@ -235,6 +236,9 @@ const char* unsupportedBuiltin(std::string_view name) {
             break;
         }
     if (!target) return nullptr;
+    if (startsWith(name, "ARRAY")) return "texture arrays are not available on this target";
+    if (startsWith(name, "MS")) return "multisample textures are not available on this target";
+    if (startsWith(name, "cmp")) return "depth-compare lookups are not available on this target";
     if (startsWith(name, "proj")) name.remove_prefix(4);
     if (name == "lod") return "explicit level of detail is not available on this target";
     if (name == "grad") return derivatives;

@@ -227,6 +227,17 @@ TEST_F(BuiltinGL, outArgumentsReceiveTheirParts) {
     }
 }
 
+TEST_F(BuiltinGL, clipDiscardsWhereAUsedComponentIsNegative) {
+    for (const ClipCase& k : clipCases()) {
+        SCOPED_TRACE(describe("clip", {k.x}));
+        Outcome r = runBody({k.x}, [&](const std::vector<std::string>& a) {
+            return "  clip(" + a[0] + ");\n  return float4(1, 1, 1, 1);";
+        });
+        double shown = k.killed ? 0 : 1;  // a discarded fragment leaves the cleared target
+        expectColour(r, 0, {shown, shown, shown, shown}, 4, kExact);
+    }
+}
+
 TEST_F(BuiltinGL, lookupsSampleTheirOwnUnitAndTarget) {
     for (const LookupCase& k : lookupCases()) {
         // A second sampler of another kind first, so the lookup's own unit is not 0.

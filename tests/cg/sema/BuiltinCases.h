@@ -81,6 +81,7 @@ inline double floor(double x) { return std::floor(x); }
 inline double ceil(double x) { return std::ceil(x); }
 inline double frac(double x) { return x - std::floor(x); }
 inline double round(double x) { return std::floor(x + 0.5); }
+inline double trunc(double x) { return std::trunc(x); }
 inline double saturate(double x) { return std::fmin(std::fmax(x, 0.0), 1.0); }
 inline double sign(double x) { return x > 0 ? 1 : x < 0 ? -1 : 0; }
 inline double rsqrt(double x) { return 1 / std::sqrt(x); }
@@ -159,6 +160,7 @@ inline std::vector<Case> roundingCases() {
     sweep(&c, "ceil", ref::ceil, points, kExact);
     sweep(&c, "frac", ref::frac, points, kExact);
     sweep(&c, "round", ref::round, points, kExact);  // halves go up: round(-0.5) is 0, round(2.5) is 3
+    sweep(&c, "trunc", ref::trunc, points, kExact);
     return c;
 }
 
@@ -400,6 +402,17 @@ inline std::vector<OutCase> outCases() {
         {"sincos", f1(0.5f), {}, {{std::sin(0.5)}, {std::cos(0.5)}}},
         {"sincos", f3(-1, 0, 2), {}, {{std::sin(-1.0), 0, std::sin(2.0)}, {std::cos(-1.0), 1, std::cos(2.0)}}},
     };
+}
+
+// clip discards where any used component is below 0.
+struct ClipCase {
+    Arg x;
+    bool killed;
+};
+
+inline std::vector<ClipCase> clipCases() {
+    return {{f1(0), false},       {f1(-0.5f), true},          {f3(1, 0, -1e-30f), true}, {f3(1, 2, 3), false},
+            {f4(0, 0, 0, -1), true}, {f2(0.5f, 0), false}, {f2(-0.0f, 3), false},  {{"half3", {2, -2, 2}}, true}};
 }
 
 // ---- Lookups ------------------------------------------------------------------

@@ -58,6 +58,7 @@ struct Call {
     std::vector<Components> outs;     // by argument; empty for arguments that are not out
     std::vector<Lookup> lookups;      // what the lowering sampled
     bool folded = false;              // the built-in's folding gave the result
+    bool killed = false;              // the fragment was discarded
     int instructions = 0;             // after optimisation, leaves and sinks not counted
     std::string ir;                   // the lowered function, for messages
 };
@@ -113,7 +114,9 @@ inline Components evaluate(cgc::ir::Function f, cgc::TypeTable& types, const cgc
 
 }  // namespace detail
 
-inline Call call(const std::string& name, const std::vector<Arg>& args, Mode mode = Mode::Lowered) {
+// Lanes a uniform argument does not use hold `unused`: NaN shows in a result
+// that reads them; a negative value shows in a KIL that does.
+inline Call call(const std::string& name, const std::vector<Arg>& args, Mode mode = Mode::Lowered, float unused = kNaN) {
     using namespace cgc;
     Call c;
     const Builtin* builtin = findBuiltin(name);
@@ -156,10 +159,9 @@ inline Call call(const std::string& name, const std::vector<Arg>& args, Mode mod
             if (mode == Mode::Constant || args[i].constant) {
                 v = b.constantValue(p, k);
             } else {
-                // Unused lanes hold NaN, so reading one shows in the result.
                 int width = detail::registerWidth(types, p);
                 for (int r = 0; r < types.registers(p); ++r) {
-                    ir::Vec4 u = {kNaN, kNaN, kNaN, kNaN};
+                    ir::Vec4 u = {unused, unused, unused, unused};
                     for (int l = 0; l < width; ++l) u[std::size_t(l)] = k.at(std::size_t(r * width + l));
                     ir::Src s = b.uniform(int(fragment.uniforms.size()));
                     fragment.uniforms.push_back(u);
@@ -186,6 +188,7 @@ inline Call call(const std::string& name, const std::vector<Arg>& args, Mode mod
         return texel(op, target, coordinate);
     };
     c.result = detail::evaluate(f, types, result, fragment, &c.fault);
+    c.killed = ir::run(f, fragment).killed;
     c.outs.resize(args.size());
     for (std::size_t i = 0; i < args.size(); ++i)
         if (i < sig.out.size() && sig.out[i]) {

@@ -132,6 +132,8 @@ TEST(BuiltinSignatures, outArgumentsTakeTheShapeOfX) {
         {"sincos", {"float3", "float", "float3"}, "needs a float3 for its out argument 2, got 'float'"},
         {"modf", {"float2", "float2x2"}, "needs a float2 for its out argument 2, got 'float2x2'"},
         {"frexp", {"float"}, "takes 2 arguments, got 1"},
+        {"clip", {"float3"}, "void", {"float3"}},
+        {"clip", {"float2x2"}, "needs a scalar or vector, got 'float2x2'"},
     });
     TypeTable types;
     TypeId f3 = types.vector(cgc::ScalarKind::Float, 3);
@@ -180,7 +182,7 @@ TEST(BuiltinNames, everyDocumentedFunctionIsInTheTable) {
         "determinant", "distance", "dot", "exp", "exp2", "faceforward", "floor", "fmod", "frac", "frexp", "isfinite",
         "isinf", "isnan", "ldexp", "length", "lerp", "lit", "log", "log10", "log2", "max", "min", "modf", "mul",
         "normalize", "pow", "radians", "reflect", "refract", "round", "rsqrt", "saturate", "sign", "sin", "sincos",
-        "sinh", "smoothstep", "sqrt", "step", "tan", "tanh", "transpose",
+        "sinh", "smoothstep", "sqrt", "step", "tan", "tanh", "transpose", "clip", "trunc",
         "tex1D", "tex2D", "tex3D", "texRECT", "texCUBE", "tex1Dproj", "tex2Dproj", "tex3Dproj", "texRECTproj",
         "texCUBEproj", "tex2Dbias", "f4tex2D", "h4tex2D", "f4texRECT", "h4texRECT", "f1tex1D", "h3tex3D",
         "x4texCUBE", "f4tex2Dproj", "h4texRECTproj"};
@@ -211,6 +213,10 @@ TEST(BuiltinNames, whatTheTargetCannotRunSaysWhy) {
         {"tex2Dgrad", "derivatives are not available on this target"},
         {"texRECTfetch", "texel fetches are not available on this target"},
         {"tex2Dsize", "texture size queries are not available on this target"},
+        {"tex2Dcmpbias", "depth-compare lookups are not available on this target"},
+        {"tex1DARRAYlod", "texture arrays are not available on this target"},
+        {"tex2DMSfetch", "multisample textures are not available on this target"},
+        {"texBUF", "buffer textures are not available on this target"},
     };
     for (const auto& [name, why] : rows) {
         const char* got = cgc::unsupportedBuiltin(name);

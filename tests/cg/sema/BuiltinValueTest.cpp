@@ -61,6 +61,17 @@ TEST(BuiltinValues, outArgumentsReceiveTheirParts) {
     }
 }
 
+TEST(BuiltinValues, clipDiscardsWhereAUsedComponentIsNegative) {
+    for (const ClipCase& k : clipCases()) {
+        SCOPED_TRACE(describe("clip", {k.x}));
+        Call c = call("clip", {k.x}, Mode::Lowered, -1.0f);  // unused lanes negative: reading one kills
+        ASSERT_TRUE(c.ok) << c.why;
+        ASSERT_EQ(c.fault, "");
+        EXPECT_EQ(c.killed, k.killed) << c.ir;
+        EXPECT_EQ(c.resultType, "void");
+    }
+}
+
 TEST(BuiltinValues, lookupsSampleTheirUnitAndTargetWithTheirCoordinate) {
     for (const LookupCase& k : lookupCases()) {
         std::vector<Arg> args = {{k.sampler, {}}, k.coordinate};
