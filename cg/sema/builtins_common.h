@@ -34,6 +34,15 @@ bool common(TypeTable& types, const Args& args, TypeId* shape, std::string* why)
 bool outFits(TypeTable& types, const Args& args, std::size_t i, TypeId shape, std::string* why);
 void fill(BuiltinSignature* sig, TypeId result, const std::vector<TypeId>& params);
 
+// N arguments combined component by component, the result of their shape.
+template <std::size_t N>
+bool same(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why) {
+    TypeId shape;
+    if (!countIs(args, N, why) || !common(types, args, &shape, why)) return false;
+    fill(sig, shape, std::vector<TypeId>(N, shape));
+    return true;
+}
+
 // ---- Lowering -------------------------------------------------------------
 
 inline Src reg(const Value& v, std::size_t i = 0) { return v.regs[i]; }

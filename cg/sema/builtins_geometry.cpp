@@ -26,14 +26,6 @@ bool reduction(TypeTable& types, const Args& args, BuiltinSignature* sig, std::s
     return true;
 }
 
-template <std::size_t N>
-bool same(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why) {
-    TypeId shape;
-    if (!countIs(args, N, why) || !common(types, args, &shape, why)) return false;
-    fill(sig, shape, std::vector<TypeId>(N, shape));
-    return true;
-}
-
 bool crossSig(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why) {
     if (!countIs(args, 2, why)) return false;
     for (std::size_t i = 0; i < 2; ++i)

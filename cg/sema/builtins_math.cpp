@@ -17,14 +17,6 @@ constexpr double kLog10Of2 = 0.30102999566398119521;
 
 // ---- Signatures -------------------------------------------------------------
 
-template <std::size_t N>
-bool same(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why) {
-    TypeId shape;
-    if (!countIs(args, N, why) || !common(types, args, &shape, why)) return false;
-    fill(sig, shape, std::vector<TypeId>(N, shape));
-    return true;
-}
-
 // isnan and its kin: a bool of the argument's shape.
 bool test(TypeTable& types, const Args& args, BuiltinSignature* sig, std::string* why) {
     TypeId shape;
