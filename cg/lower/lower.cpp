@@ -62,6 +62,7 @@ void Lowerer::declare(int slot, int fn) {
     Var& v = vars_[std::size_t(slot)];
     v.fn = fn;
     v.loop = loopLevel_;
+    v.frame = frames_.back().serial;
     v.live = true;
     if (v.widths.empty()) {
         // The lanes each register of the flattened type holds.
@@ -122,7 +123,8 @@ void Lowerer::commit(int slot, VarState next) {
             if (old.unitsAssigned[u] && old.units[u].unit != next.units[u].unit)
                 fail(b_.place(), "sampler " + quoted(v.name) + " is chosen at run time, which this target cannot do");
     }
-    if (v.logged != f.serial) {
+    // A variable declared in this frame goes out of scope before it ends.
+    if (v.logged != f.serial && v.frame != f.serial) {
         f.saved.push_back({slot, old, v.logged});
         v.logged = f.serial;
     }
@@ -349,13 +351,19 @@ bool Lowerer::evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth) {
         *out = hit->second;
         return true;
     }
-    if (depth > 4096) return false;
+    auto miss = unknown_.find(def);
+    if (miss != unknown_.end() && miss->second == assumptions_) return false;
+    auto unknown = [&] {
+        unknown_[def] = assumptions_;
+        return false;
+    };
+    if (depth > 4096) return unknown();
     const ir::Inst& inst = function_.insts[def];
     if (inst.op == ir::Op::Const) {
         *out = ir::Vec4{inst.imm[0], inst.imm[1], inst.imm[2], inst.imm[3]};
         return true;
     }
-    if (ir::isLeaf(inst.op) || ir::isTexture(inst.op) || ir::isSink(inst.op)) return false;
+    if (ir::isLeaf(inst.op) || ir::isTexture(inst.op) || ir::isSink(inst.op)) return unknown();
     ir::Vec4 sources[4];
     for (int i = 0; i < inst.nsrc; ++i) {
         const Src& s = inst.src[i];
@@ -369,15 +377,15 @@ bool Lowerer::evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth) {
             // Only the predicate's own lane is known.
             bool lanesKnown = true;
             for (int c = 0; c < 4; ++c) lanesKnown = lanesKnown && s.swz[c] == a->second.first;
-            if (!lanesKnown) return false;
+            if (!lanesKnown) return unknown();
             v.fill(0);
             v[std::size_t(a->second.first)] = a->second.second;
         } else if (!evaluateAssuming(s.def, &v, depth + 1)) {
-            return false;
+            return unknown();
         }
         sources[i] = ir::read(s, v);
     }
-    if (!ir::evaluate(inst, sources, out)) return false;
+    if (!ir::evaluate(inst, sources, out)) return unknown();
     known_[def] = *out;
     return true;
 }

@@ -49,6 +49,7 @@ struct Var {
     std::vector<std::uint8_t> widths;  // the lanes each register's value occupies
     int fn = 0;     // inlining depth it belongs to
     int loop = 0;   // 2k-1 in loop k's initialiser, 2k in its body, 0 outside loops
+    int frame = -1;   // the frame it was declared in: changes there need no undoing
     bool live = false;
     int logged = -1;  // the frame that saved it last
 };
@@ -193,6 +194,9 @@ private:
     // the predicates of the loops being unrolled are known to be active there.
     std::unordered_map<std::uint32_t, std::pair<int, float>> assumed_;
     std::unordered_map<std::uint32_t, ir::Vec4> known_;
+    // Values found not constant, with the assumptions they were tried under.
+    std::unordered_map<std::uint32_t, int> unknown_;
+    int assumptions_ = 0;  // bumped whenever assumed_ changes
 };
 
 }  // namespace cgc::lowering

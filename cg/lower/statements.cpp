@@ -144,6 +144,7 @@ void Lowerer::loop(const ast::Stmt* s) {
         if (alive.kind == Pred::Dyn && !assumed_.count(alive.s.def)) {
             assumed_[alive.s.def] = {alive.s.swz[0], alive.inverted ? 0.0f : 1.0f};
             assumedHere.push_back(alive.s.def);
+            ++assumptions_;
         }
         if (s->kind == ast::Stmt::For && s->step) {
             statementLoc_ = s->step->loc;
@@ -155,7 +156,11 @@ void Lowerer::loop(const ast::Stmt* s) {
         checkSize();
     }
     for (std::uint32_t def : assumedHere) assumed_.erase(def);
-    known_.clear();
+    if (!assumedHere.empty()) {
+        known_.clear();
+        unknown_.clear();
+        ++assumptions_;
+    }
     closeScope();
     --loops_;
     loopLevel_ = outerLevel;

@@ -60,7 +60,17 @@ private:
     // ---- expressions (expressions.cpp) ----
     TypeId expr(const ast::Expr* e);
     TypeId exprInner(const ast::Expr* e);
-    void convertTo(const ast::Expr* e, TypeId to, const std::string& context);
+    // Messages are built only on failure: these run for every expression.
+    void convertTo(const ast::Expr* e, TypeId to, const char* context = "") {
+        convertTo(e, to, [context] { return std::string(context); });
+    }
+    template <class Context>
+    void convertTo(const ast::Expr* e, TypeId to, Context context) {
+        ExprInfo& i = info(e);
+        if (i.type != to && implicitFit(types_, i.type, to) == Fit::None) cannotConvert(e, to, context());
+        i.converted = to;
+    }
+    [[noreturn]] void cannotConvert(const ast::Expr* e, TypeId to, const std::string& context);
     TypeId literal(const ast::Expr* e);
     TypeId name(const ast::Expr* e);
     TypeId unary(const ast::Expr* e);
@@ -75,7 +85,11 @@ private:
     TypeId member(const ast::Expr* e);
     TypeId index(const ast::Expr* e);
     bool assignable(const ast::Expr* e, std::string* why) const;
-    void requireAssignable(const ast::Expr* e, const std::string& what);
+    template <class What>
+    void requireAssignable(const ast::Expr* e, What what) {
+        std::string why;
+        if (!assignable(e, &why)) fail(e->loc, what() + " is not assignable" + (why.empty() ? "" : " (" + why + ")"));
+    }
     TypeId numericOperands(const ast::Expr* e, const ast::Expr* a, const ast::Expr* b, TypeId ta, TypeId tb);
     [[noreturn]] void badOperands(const ast::Expr* e, TypeId a, TypeId b);
     ExprInfo& info(const ast::Expr* e) { return out_.exprs[e->id]; }
@@ -90,6 +104,7 @@ private:
     std::vector<std::unordered_map<std::string, Entry>> scopes_;
     std::unordered_map<std::string, std::vector<int>> functionsByName_;
     std::unordered_map<std::uint32_t, TypeId> structs_;  // StructDef id -> type
+    std::unordered_map<std::string, TypeId> builtinTypes_;  // words already looked up
     int currentFunction_ = -1;
     int loops_ = 0;
     int depth_ = 0;

@@ -107,11 +107,8 @@ TypeId Analyzer::exprInner(const Expr* e) {
     fail(e->loc, "unknown expression");
 }
 
-void Analyzer::convertTo(const Expr* e, TypeId to, const std::string& context) {
-    ExprInfo& i = info(e);
-    if (i.type != to && implicitFit(types_, i.type, to) == Fit::None)
-        fail(e->loc, "cannot convert " + typeName(i.type) + " to " + typeName(to) + (context.empty() ? "" : " " + context));
-    i.converted = to;
+void Analyzer::cannotConvert(const Expr* e, TypeId to, const std::string& context) {
+    fail(e->loc, "cannot convert " + typeName(info(e).type) + " to " + typeName(to) + (context.empty() ? "" : " " + context));
 }
 
 TypeId Analyzer::literal(const Expr* e) {
@@ -148,8 +145,8 @@ TypeId Analyzer::unary(const Expr* e) {
         fail(e->loc, std::string("operator '") + ast::spelling(e->op) + "' is not available on this target");
     const Expr* a = e->args[0];
     TypeId t = expr(a);
-    std::string op = std::string("'") + ast::spelling(e->op) + "'";
-    if (!types_.isNumeric(t)) fail(e->loc, "operator " + op + " needs a number, got " + typeName(t));
+    auto op = [e] { return std::string("'") + ast::spelling(e->op) + "'"; };
+    if (!types_.isNumeric(t)) fail(e->loc, "operator " + op() + " needs a number, got " + typeName(t));
     ExprInfo& i = info(e);
     switch (e->op) {
         case Operator::Not: i.operand = types_.withScalar(t, ScalarKind::Bool); break;
@@ -160,12 +157,12 @@ TypeId Analyzer::unary(const Expr* e) {
             break;
         }
         default:  // ++ and --
-            requireAssignable(a, "operand of " + op);
-            if (kindOf(types_, t) == ScalarKind::Bool) fail(e->loc, "operator " + op + " needs a number, got " + typeName(t));
+            requireAssignable(a, [&] { return "operand of " + op(); });
+            if (kindOf(types_, t) == ScalarKind::Bool) fail(e->loc, "operator " + op() + " needs a number, got " + typeName(t));
             i.operand = t;
             return t;
     }
-    convertTo(a, i.operand, "");
+    convertTo(a, i.operand);
     return i.operand;
 }
 
@@ -177,8 +174,8 @@ TypeId Analyzer::numericOperands(const Expr* e, const Expr* a, const Expr* b, Ty
                                                                                               : arithmeticKind(k, kb);
     TypeId shape;
     if (!commonShape(types_, ta, tb, kind, &shape)) badOperands(e, ta, tb);
-    if (a) convertTo(a, shape, "");
-    convertTo(b, shape, "");
+    if (a) convertTo(a, shape);
+    convertTo(b, shape);
     return shape;
 }
 
@@ -200,9 +197,8 @@ TypeId Analyzer::assign(const Expr* e) {
         fail(e->loc, std::string("operator '") + ast::spelling(e->op) + "' is not available on this target");
     const Expr* lhs = e->args[0];
     const Expr* rhs = e->args[1];
-    std::string op = std::string("'") + ast::spelling(e->op) + "'";
     TypeId tl = expr(lhs);
-    requireAssignable(lhs, "left side of " + op);
+    requireAssignable(lhs, [e] { return std::string("left side of '") + ast::spelling(e->op) + "'"; });
     TypeId tr = expr(rhs);
     ExprInfo& i = info(e);
     if (e->op == Operator::Assign) {
@@ -224,7 +220,7 @@ TypeId Analyzer::conditional(const Expr* e) {
     if (!types_.isNumeric(ta) || !types_.isNumeric(tb)) {
         if (ta != tb) badOperands(e, ta, tb);
         if (!scalarLike(types_, tc)) fail(c->loc, "a " + typeName(ta) + " is chosen by a scalar condition, not " + typeName(tc));
-        convertTo(c, types_.scalar(ScalarKind::Bool), "");
+        convertTo(c, types_.scalar(ScalarKind::Bool));
         return ta;
     }
     ScalarKind ka = kindOf(types_, ta), kb = kindOf(types_, tb);
@@ -233,9 +229,9 @@ TypeId Analyzer::conditional(const Expr* e) {
     if (!commonShape(types_, ta, tb, kind, &shape)) badOperands(e, ta, tb);
     // A vector condition picks component by component: the result takes its shape.
     if (!scalarLike(types_, tc) && !commonShape(types_, shape, tc, kind, &shape)) badOperands(e, shape, tc);
-    convertTo(e->args[1], shape, "");
-    convertTo(e->args[2], shape, "");
-    convertTo(c, scalarLike(types_, tc) ? types_.scalar(ScalarKind::Bool) : types_.withScalar(shape, ScalarKind::Bool), "");
+    convertTo(e->args[1], shape);
+    convertTo(e->args[2], shape);
+    convertTo(c, scalarLike(types_, tc) ? types_.scalar(ScalarKind::Bool) : types_.withScalar(shape, ScalarKind::Bool));
     return shape;
 }
 
@@ -263,12 +259,12 @@ TypeId Analyzer::call(const Expr* e) {
         for (std::size_t i = 0; i < args.size(); ++i) {
             bool out = i < call.signature.out.size() && call.signature.out[i];
             if (out) {
-                requireAssignable(e->args[i], "out argument " + std::to_string(i + 1) + " of " + quoted(e->name));
+                requireAssignable(e->args[i], [&] { return "out argument " + std::to_string(i + 1) + " of " + quoted(e->name); });
                 if (implicitFit(types_, call.signature.params[i], args[i]) == Fit::None)
                     fail(e->args[i]->loc, "cannot convert " + typeName(call.signature.params[i]) + " to " +
                                               typeName(args[i]) + " for out argument " + std::to_string(i + 1));
             }
-            convertTo(e->args[i], call.signature.params[i], "");
+            convertTo(e->args[i], call.signature.params[i]);
         }
         out_.calls.push_back(std::move(call));
         info(e).ref = int(out_.calls.size() - 1);
@@ -339,8 +335,9 @@ bool Analyzer::userCall(const Expr* e, const std::vector<int>& candidates, const
     call.signature.params = f.params;
     call.signature.out = f.out;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (f.out[i]) requireAssignable(e->args[i], "out argument " + std::to_string(i + 1) + " of " + quoted(e->name));
-        if (f.in[i]) convertTo(e->args[i], f.params[i], "");
+        if (f.out[i])
+            requireAssignable(e->args[i], [&] { return "out argument " + std::to_string(i + 1) + " of " + quoted(e->name); });
+        if (f.in[i]) convertTo(e->args[i], f.params[i]);
     }
     out_.calls.push_back(std::move(call));
     info(e).ref = int(out_.calls.size() - 1);
@@ -355,7 +352,7 @@ TypeId Analyzer::construct(const Expr* e, TypeId type, const std::vector<TypeId>
         if (args.size() != t.members.size())
             fail(e->loc, typeName(type) + " takes " + std::to_string(t.members.size()) + " values, got " +
                              std::to_string(args.size()));
-        for (std::size_t i = 0; i < args.size(); ++i) convertTo(e->args[i], t.members[i].type, "");
+        for (std::size_t i = 0; i < args.size(); ++i) convertTo(e->args[i], t.members[i].type);
         return type;
     }
     if (!types_.isNumeric(type)) fail(e->loc, "a " + typeName(type) + " cannot be constructed");
@@ -364,7 +361,7 @@ TypeId Analyzer::construct(const Expr* e, TypeId type, const std::vector<TypeId>
         if (!types_.isNumeric(args[i]))
             fail(e->args[i]->loc, "a " + typeName(type) + " cannot be made from a " + typeName(args[i]));
         components += types_.components(args[i]);
-        convertTo(e->args[i], types_.withScalar(args[i], t.scalar), "");
+        convertTo(e->args[i], types_.withScalar(args[i], t.scalar));
     }
     if (components != types_.components(type))
         fail(e->loc, typeName(type) + " needs " + std::to_string(types_.components(type)) + " components, got " +
@@ -426,7 +423,7 @@ TypeId Analyzer::index(const Expr* e) {
     const Expr* i = e->args[1];
     TypeId ti = expr(i);
     if (!types_.isNumeric(ti) || !scalarLike(types_, ti)) fail(i->loc, "an index must be a scalar, got " + typeName(ti));
-    convertTo(i, types_.scalar(ScalarKind::Int), "");
+    convertTo(i, types_.scalar(ScalarKind::Int));
     const TypeInfo& t = types_.info(base);
     switch (t.kind) {
         case TypeKind::Array: return t.element;
@@ -459,9 +456,5 @@ bool Analyzer::assignable(const Expr* e, std::string* why) const {
     }
 }
 
-void Analyzer::requireAssignable(const Expr* e, const std::string& what) {
-    std::string why;
-    if (!assignable(e, &why)) fail(e->loc, what + " is not assignable" + (why.empty() ? "" : " (" + why + ")"));
-}
 
 }  // namespace cgc::sema

@@ -91,8 +91,10 @@ Analysis Analyzer::run() {
 
 TypeId Analyzer::resolveType(const ast::TypeSpec& spec) {
     if (spec.structDef) return structType(*spec.structDef);
+    auto cached = builtinTypes_.find(spec.name);
+    if (cached != builtinTypes_.end()) return cached->second;
     TypeId t;
-    if (types_.builtinType(spec.name, &t)) return t;
+    if (types_.builtinType(spec.name, &t)) return builtinTypes_[spec.name] = t;
     const Entry* e = lookup(spec.name);
     if (e && e->isType) return e->type;
     std::string what = "unknown type " + quoted(spec.name);
@@ -352,7 +354,7 @@ void Analyzer::condition(const ast::Expr* e, const char* what) {
     TypeId t = expr(e);
     if (!types_.isNumeric(t) || !scalarLike(types_, t))
         fail(e->loc, std::string("condition of '") + what + "' must be a scalar, got " + typeName(t));
-    convertTo(e, types_.scalar(ScalarKind::Bool), "");
+    convertTo(e, types_.scalar(ScalarKind::Bool));
 }
 
 void Analyzer::statement(const ast::Stmt* s) {
@@ -443,7 +445,7 @@ void Analyzer::localDeclaration(const ast::Stmt& decl) {
 void Analyzer::initializer(const ast::Expr* init, TypeId type, const std::string& name) {
     if (init->kind != ast::Expr::InitList) {
         expr(init);
-        convertTo(init, type, "in the initialisation of " + quoted(name));
+        convertTo(init, type, [&] { return "in the initialisation of " + quoted(name); });
         return;
     }
     ExprInfo& list = info(init);
@@ -477,7 +479,7 @@ void Analyzer::initializer(const ast::Expr* init, TypeId type, const std::string
                 }
                 TypeId et = expr(e);
                 if (!types_.isNumeric(et)) fail(e->loc, "cannot initialise a " + typeName(type) + " with a " + typeName(et));
-                convertTo(e, types_.withScalar(et, t.scalar), "");
+                convertTo(e, types_.withScalar(et, t.scalar));
                 components += types_.components(et);
             }
             if (components != types_.components(type))
