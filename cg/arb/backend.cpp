@@ -2,11 +2,17 @@
 
 #include "cg/arb/machine.h"
 
+#include <cstdlib>
+
 namespace cgc {
 
 ArbProgram emitArb(const ir::Function& f, const std::vector<std::string>& headerComments, const Limits& limits) {
     std::string broken = ir::validate(f);
-    if (!broken.empty()) fail(f.insts.empty() ? Loc{} : f.insts.front().origin, "internal error: " + broken);
+    if (!broken.empty()) {
+        // The check names the instruction first, "%n (OP): ...".
+        std::size_t n = broken[0] == '%' ? std::size_t(std::strtoul(broken.c_str() + 1, nullptr, 10)) : 0;
+        fail(n < f.insts.size() ? f.insts[n].origin : Loc{}, "internal error: " + broken);
+    }
 
     // Lookups ordered for the fewest indirections first; that ordering keeps
     // more values live, so where it runs out of temporaries the IR's own

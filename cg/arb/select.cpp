@@ -233,40 +233,49 @@ private:
 
     // Texture lookups whose coordinates were computed form a chain of
     // indirections; each link is a run of lookups followed by arithmetic.
-    // Ordering by link, lookups first within a link, gives the fewest links
-    // the dependencies allow. Outputs to one register keep their order.
+    // A lookup goes in the earliest link its coordinate allows, lookups first
+    // within a link, which gives the fewest links the data allows.
+    // Arithmetic that ends a value's life goes as early as it can, other
+    // arithmetic as late as its readers allow, so nothing is held across
+    // lookups it does not feed. Outputs go last, in their order.
     void arrange(bool schedule) {
         const std::size_t n = w_.insts.size();
         for (std::uint32_t i = 0; i < n; ++i)
             if (live(i)) order_.push_back(i);
-        if (schedule) {
-            std::vector<std::uint32_t> link(n, 0);
-            std::uint32_t lastOutput[2] = {0, 0};
-            for (std::uint32_t i : order_) {
-                const Inst& inst = at(i);
-                std::uint32_t k = 1;
-                if (ir::isTexture(inst.op) || inst.op == Op::Kil) {
-                    const Src& c = inst.src[0];
-                    if (!undefinedSource(c) && !isLeafValue(c.def)) k = link[c.def] + 1;
-                } else {
-                    for (int s = 0; s < inst.nsrc; ++s)
-                        if (!undefinedSource(inst.src[s]) && !isLeafValue(inst.src[s].def))
-                            k = std::max(k, link[inst.src[s].def]);
-                    if (inst.op == Op::Output && inst.index < 2) {
-                        k = std::max(k, lastOutput[inst.index]);
-                        lastOutput[inst.index] = k;
-                    }
-                }
-                link[i] = k;
-            }
-            auto lookupFirst = [&](std::uint32_t i) {
-                return ir::isTexture(at(i).op) || at(i).op == Op::Kil ? 0 : 1;
-            };
-            std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
-                if (link[a] != link[b]) return link[a] < link[b];
-                return lookupFirst(a) < lookupFirst(b);
-            });
+        if (!schedule) return;
+        auto lookup = [&](std::uint32_t i) { return ir::isTexture(at(i).op) || at(i).op == Op::Kil; };
+        auto computed = [&](const Src& s) { return !undefinedSource(s) && !isLeafValue(s.def); };
+        std::vector<std::uint32_t> earliest(n, 1), latest(n, 0xffffffffu), link(n, 1);
+        std::uint32_t last = 1;
+        for (std::uint32_t i : order_) {
+            const Inst& inst = at(i);
+            std::uint32_t k = 1;
+            for (int s = 0; s < inst.nsrc; ++s)
+                if (computed(inst.src[s])) k = std::max(k, earliest[inst.src[s].def] + (lookup(i) ? 1 : 0));
+            earliest[i] = k;
+            last = std::max(last, k);
         }
+        for (std::size_t idx = order_.size(); idx-- > 0;) {
+            const std::uint32_t i = order_[idx];
+            const Inst& inst = at(i);
+            if (lookup(i)) {
+                link[i] = earliest[i];
+            } else if (inst.op == Op::Output) {
+                link[i] = last;
+            } else {
+                bool ends = false;
+                for (int s = 0; s < inst.nsrc; ++s)
+                    ends = ends || (computed(inst.src[s]) && readers_[inst.src[s].def] == 1);
+                link[i] = ends ? earliest[i] : std::max(earliest[i], std::min(latest[i], last));
+            }
+            for (int s = 0; s < inst.nsrc; ++s)
+                if (computed(inst.src[s]))
+                    latest[inst.src[s].def] = std::min(latest[inst.src[s].def], lookup(i) ? link[i] - 1 : link[i]);
+        }
+        std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
+            if (link[a] != link[b]) return link[a] < link[b];
+            return lookup(a) && !lookup(b);
+        });
     }
 
     // Consumers that only gather (VEC) or write a result (OUTPUT) choose

@@ -5,6 +5,7 @@
 #include "tests/cg/arb/ProgramText.h"
 
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -103,6 +104,21 @@ TEST(ArbLimits, aProgramAtEveryLimitIsAccepted) {
         tight.parameters = out.stats.parameters;
         int line = 0;
         EXPECT_EQ(errorOf(ir, tight, &line), "") << ir;
+    }
+}
+
+// ARB cannot spell an infinity: a stage that lets one through is at fault,
+// and the error says so at the constant.
+TEST(ArbLimits, aNonFiniteConstantIsAnInternalErrorAtItsInstruction) {
+    cgc::ir::Function f =
+        arbtest::irFunction("%0 = INPUT color0\n%1 = CONST 1 2 3 4\n%2 = MUL %0, %1\nOUTPUT color %2\n");
+    f.insts[1].imm[2] = std::numeric_limits<float>::infinity();
+    try {
+        cgc::emitArb(f, {}, cgc::Limits{});
+        ADD_FAILURE() << "accepted";
+    } catch (const cgc::CompileError& e) {
+        EXPECT_EQ(e.what.rfind("internal error: ", 0), 0u) << e.what;
+        EXPECT_EQ(e.loc.line, 2);
     }
 }
 

@@ -28,6 +28,7 @@ public:
         f_ = cgc::ir::Function{};
         bound_.clear();
         defined_.clear();
+        lookups_.clear();
         pool_.clear();
         texcoord_ = leaf(Op::Input, cgc::ir::AttrTexCoord0, 4);
         colour_ = leaf(Op::Input, cgc::ir::AttrColor0, 1);
@@ -129,16 +130,25 @@ private:
                     break;
                 }
                 case Op::Tex: {
-                    // Texel centres: the texel coordinate plus a whole offset.
+                    // Texel centres: the texel coordinate plus a whole offset,
+                    // a constant or the floor of an earlier texel (exact on
+                    // both sides), which chains indirections.
                     Inst offset;
-                    offset.op = Op::Const;
-                    for (float& x : offset.imm) x = float(pick(-2, 2));
+                    if (!lookups_.empty() && chance(40)) {
+                        offset.op = Op::Flr;
+                        offset.nsrc = 1;
+                        offset.src[0] = source(lookups_[std::size_t(pick(0, int(lookups_.size()) - 1))]);
+                        offset.src[0].neg = false;
+                    } else {
+                        offset.op = Op::Const;
+                        for (float& x : offset.imm) x = float(pick(-2, 2));
+                    }
                     Inst sum;
                     sum.op = Op::Add;
                     sum.nsrc = 2;
                     sum.src[0].def = texcoord_;
-                    sum.src[1].def = add(offset, 2);
-                    i.src[0].def = add(sum, 6);
+                    sum.src[1].def = add(offset, 4);
+                    i.src[0].def = add(sum, 8);
                     i.index = 0;
                     i.target = cgc::ir::TexRect;
                     bound = 5;
@@ -154,6 +164,7 @@ private:
             if (i.sat) bound = 1;
             if (bound > 64) continue;
             pool_.push_back(add(i, bound));
+            if (i.op == Op::Tex && !i.sat) lookups_.push_back(pool_.back());
             return;
         }
     }
@@ -209,6 +220,7 @@ private:
     std::vector<float> bound_;
     std::vector<std::uint8_t> defined_;  // components each value defines
     std::vector<std::uint32_t> pool_;
+    std::vector<std::uint32_t> lookups_;  // unsaturated texels, whose floors are whole offsets
     std::uint32_t texcoord_ = 0, colour_ = 0;
 };
 
