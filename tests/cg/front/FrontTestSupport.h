@@ -54,6 +54,19 @@ inline std::string parseError(const std::string& text, const cgc::Options& optio
     }
 }
 
+// Whether `line` is "FILE:LINE:COL: error: WHAT" for some line and column.
+inline bool isErrorAt(const std::string& line, const std::string& file, const std::string& what) {
+    std::string tail = ": error: " + what;
+    if (line.size() < file.size() + tail.size() || line.compare(0, file.size(), file) != 0 ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    std::string place = line.substr(file.size(), line.size() - file.size() - tail.size());  // ":L:C"
+    std::size_t colon = place.find(':', 1);
+    auto digits = [](const std::string& s) { return !s.empty() && s.find_first_not_of("0123456789") == s.npos; };
+    return place[0] == ':' && colon != place.npos && digits(place.substr(1, colon - 1)) &&
+           digits(place.substr(colon + 1));
+}
+
 // An expression's shape in prefix form: "(+ a (* b c))". Literals print
 // their value, calls "(call f ...)", constructors and casts their type.
 std::string shape(const cgc::ast::Expr* e);

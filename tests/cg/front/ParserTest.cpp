@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 
 using namespace cgc;
 using fronttest::parseError;
@@ -299,7 +298,6 @@ TEST(Parser, syntaxErrorsGiveOneLineAtTheFault) {
 }
 
 TEST(Parser, deepNestingIsAnErrorNotACrash) {
-    const std::regex tooDeep("<string>:1:[0-9]+: error: nesting is too deep");
     std::string chain = "1";
     for (int i = 0; i < 2000; ++i) chain += "+1";
     std::string sources[] = {
@@ -309,7 +307,11 @@ TEST(Parser, deepNestingIsAnErrorNotACrash) {
         "void f() { x = " + chain + "; }",
         "float x = " + std::string(300, '{') + "1" + std::string(300, '}') + ";",
     };
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(std::regex_match(parseError(sources[i]), tooDeep)) << i << ": " << parseError(sources[i]);
+    for (const std::string& source : sources) {
+        std::string error = parseError(source);
+        EXPECT_TRUE(fronttest::isErrorAt(error, "<string>", "nesting is too deep")) << error;
+        EXPECT_EQ(error.substr(0, 11), "<string>:1:");
+    }
     std::string withinBounds = "void f() { x = " + std::string(200, '(') + "1" + std::string(200, ')') + "; }";
     EXPECT_EQ(parseError(withinBounds), "");
 }
