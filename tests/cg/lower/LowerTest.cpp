@@ -282,6 +282,36 @@ const Case kCases[] = {
      kHead + "float4 a[3];\n for (int k = 0; k < 3; k++) a[k] = t * k;\n a[1].w = 7;\n float b[] = {1, 2, 3};\n"
              " return a[2] + a[1] + b[2]; }",
      [](const In& i) { return color({3 * i.t[0] + 3, 3 * i.t[1] + 3, 3 * i.t[2] + 3, 2 * i.t[3] + 7 + 3}); }},
+    {"a local sampler and a struct holding one, passed to a function",
+     "struct S { float4 c; sampler2D t; };\nuniform S s;\nuniform sampler2D a;\n"
+     "float4 look(S x, float2 uv) { sampler2D other = a; return tex2D(x.t, uv) * x.c + tex2D(other, uv); }\n"
+     "float4 main(float4 t : TEXCOORD0) : COLOR { return look(s, t.xy); }",
+     [](const In& i) {
+         // s.c is program.local[0]; s.t is unit 0, a unit 1
+         V x = sampled(ir::Op::Tex, 0, ir::Tex2D, {i.t[0], i.t[1], 0, 0});
+         V y = sampled(ir::Op::Tex, 1, ir::Tex2D, {i.t[0], i.t[1], 0, 0});
+         V r;
+         for (int k = 0; k < 4; ++k) r[k] = x[k] * i.u[k] + y[k];
+         return color(r);
+     }},
+    {"a struct constructor, nested initialiser lists and an array parameter",
+     "struct P { float a; float2 b; };\nfloat sum(float a[3]) { return a[0] + a[1] + a[2]; }\n" + kHead +
+         "P p = P(t.x, t.yz);\n P q = {1, {2, 3}};\n float w[3] = {t.x, t.y, q.b.x};\n return float4(p.a, p.b.y, q.b.y, sum(w)); }",
+     [](const In& i) { return color({i.t[0], i.t[2], 3, i.t[0] + i.t[1] + 2}); }},
+    {"float1 acts as a scalar", kHead + "float1 a = t.y;\n float4 b = a;\n float c = a;\n return b + c + a; }",
+     [](const In& i) { return splat(3 * i.t[1]); }},
+    {"matrix swizzles written, and a float counter",
+     kHead + "float3x3 m = 0;\n m._m00_m11_m22 = t.xyz;\n m[0].z = u.x;\n float k = 0;\n"
+             " for (float x = 0; x < 1; x += 0.25) k += x;\n return float4(m[0].xz, m._33, k); }",
+     [](const In& i) { return color({i.t[0], i.u[0], i.t[2], 1.5f}); }},
+    {"assignments as values, swizzled both sides",
+     kHead + "float4 v = t;\n v.x = (v.y = 2) + 1;\n v.wz = v.xy;\n return v; }", [](const In&) { return color({3, 2, 2, 3}); }},
+    {"matrix comparison per element", kHead + "float2x2 m = float2x2(t);\n bool2x2 e = m > 0.5;\n return float4(e[0], e[1]); }",
+     [](const In& i) {
+         V r;
+         for (int k = 0; k < 4; ++k) r[k] = i.t[k] > 0.5f ? 1.0f : 0.0f;
+         return color(r);
+     }},
     // ---- operators ----
     {"int division and conversion truncate toward zero",
      kHead + "int a = -7, b = 2;\n int c = (int)(t.z * 2);\n return float4(a / b, 7 / 2, c, (int)-2.5); }",
