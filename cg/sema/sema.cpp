@@ -221,6 +221,9 @@ void Analyzer::globalVariables(const ast::Stmt& decl) {
         s.isConst = q.isConst;
         if (s.type == types_.voidType()) fail(d.loc, "variable " + quoted(d.name) + " cannot be void");
         bool isUniform = q.isUniform || (!q.isStatic && !q.isConst);
+        if (!d.semantic.name.empty())
+            fail(d.semantic.loc, "global " + quoted(d.name) + " cannot take a semantic; inputs are parameters of " +
+                                     quoted(options_.entry));
         if (isUniform) {
             s.kind = Symbol::Uniform;
             // The runtime has no default values to give a uniform.
@@ -297,6 +300,9 @@ int Analyzer::declareFunction(const ast::Function& f) {
     fi.result = resolveType(f.returnType);
     if (types_.kind(fi.result) == TypeKind::Sampler) fail(f.loc, "a function cannot return a sampler");
     for (const ast::Param& p : f.params) {
+        // The runtime has no default values to give, and calls pass every argument.
+        if (p.declarator.init)
+            fail(p.declarator.init->loc, "parameter " + quoted(p.declarator.name) + " cannot have a default value");
         TypeId t = declaredType(resolveType(p.type), p.declarator, nullptr);
         if (t == types_.voidType()) fail(p.loc, "parameter cannot be void");
         fi.params.push_back(t);
