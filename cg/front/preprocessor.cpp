@@ -618,6 +618,18 @@ void Preprocessor::directive(const Token& hash) {
     skipLine(lexer);
 }
 
+bool Preprocessor::sameDefinition(const Macro& a, const Macro& b) {
+    if (a.builtin != b.builtin || a.functionLike != b.functionLike || a.variadic != b.variadic ||
+        a.params != b.params || a.body.size() != b.body.size())
+        return false;
+    for (std::size_t i = 0; i < a.body.size(); ++i) {
+        const Token &x = a.body[i], &y = b.body[i];
+        if (x.kind != y.kind || x.text != y.text) return false;
+        if (i > 0 && x.has(Token::SpaceBefore) != y.has(Token::SpaceBefore)) return false;
+    }
+    return true;
+}
+
 void Preprocessor::define(Lexer& lexer, const Token& at) {
     Token name = lineToken(lexer);
     if (name.is(Tok::EndOfFile)) fail(at.loc, "macro name missing after '#define'");
@@ -667,7 +679,10 @@ void Preprocessor::define(Lexer& lexer, const Token& at) {
             if (m.body[i].is(Tok::Hash) && (i + 1 == m.body.size() || m.paramOf[i + 1] < 0))
                 fail(m.body[i].loc, "'#' is not followed by a macro parameter");
     }
-    macros_[m.name] = &m;
+    // As in C, a macro may be defined again only as it was.
+    Macro*& slot = macros_[m.name];
+    if (slot && !sameDefinition(*slot, m)) fail(name.loc, "macro " + quoted(m.name) + " is redefined differently");
+    slot = &m;
 }
 
 void Preprocessor::include(Lexer& lexer, const Token& at) {

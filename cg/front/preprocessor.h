@@ -67,6 +67,7 @@ private:
 
     void directive(const Token& hash);
     void define(Lexer& lexer, const Token& at);
+    static bool sameDefinition(const Macro& a, const Macro& b);
     void include(Lexer& lexer, const Token& at);
     void line(Lexer& lexer, const Token& at);
     void skipGroup(Lexer& lexer);
