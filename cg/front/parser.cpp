@@ -221,7 +221,7 @@ private:
     Expr* node(Expr::Kind kind, const Loc& loc, std::vector<Expr*> args = {}) {
         int height = 1;
         for (Expr* a : args) height = std::max(height, heights_[a->id] + 1);
-        if (height > kMaxExpressionHeight) fail(loc, "nesting is too deep");
+        if (height > kMaxExpressionHeight) fail(loc, "expression is too complex");
         Expr* e = tree_.newExpr(kind, loc);
         e->args = std::move(args);
         if (heights_.size() <= e->id) heights_.resize(e->id + 1);

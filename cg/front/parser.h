@@ -13,9 +13,9 @@
 namespace cgc {
 
 // Nesting of statements, parentheses, prefix operators and initialisers the
-// parser follows, and the height of any expression tree (long operator
-// chains included), so that no stage recursing over the tree runs out of
-// stack.
+// parser follows ("nesting is too deep"), and the height of any expression
+// tree, long operator chains included ("expression is too complex"), so that
+// no stage recursing over the tree runs out of stack.
 constexpr int kMaxNesting = 256;
 constexpr int kMaxExpressionHeight = 1024;
 

@@ -298,18 +298,22 @@ TEST(Parser, syntaxErrorsGiveOneLineAtTheFault) {
 }
 
 TEST(Parser, deepNestingIsAnErrorNotACrash) {
-    std::string chain = "1";
-    for (int i = 0; i < 2000; ++i) chain += "+1";
-    std::string sources[] = {
-        "void f() { x = " + std::string(300, '(') + "1" + std::string(300, ')') + "; }",
-        "void f() " + std::string(300, '{') + std::string(300, '}'),
-        "void f() { x = " + std::string(300, '!') + "1; }",
-        "void f() { x = " + chain + "; }",
-        "float x = " + std::string(300, '{') + "1" + std::string(300, '}') + ";",
+    std::string chain = "1", swizzles = "v";
+    for (int i = 0; i < 2000; ++i) chain += "+1", swizzles += ".x";
+    struct Case {
+        std::string source;
+        const char* error;
+    } cases[] = {
+        {"void f() { x = " + std::string(300, '(') + "1" + std::string(300, ')') + "; }", "nesting is too deep"},
+        {"void f() " + std::string(300, '{') + std::string(300, '}'), "nesting is too deep"},
+        {"void f() { x = " + std::string(300, '!') + "1; }", "nesting is too deep"},
+        {"float x = " + std::string(300, '{') + "1" + std::string(300, '}') + ";", "nesting is too deep"},
+        {"void f() { x = " + chain + "; }", "expression is too complex"},
+        {"void f() { x = " + swizzles + "; }", "expression is too complex"},
     };
-    for (const std::string& source : sources) {
-        std::string error = parseError(source);
-        EXPECT_TRUE(fronttest::isErrorAt(error, "<string>", "nesting is too deep")) << error;
+    for (const Case& c : cases) {
+        std::string error = parseError(c.source);
+        EXPECT_TRUE(fronttest::isErrorAt(error, "<string>", c.error)) << error;
         EXPECT_EQ(error.substr(0, 11), "<string>:1:");
     }
     std::string withinBounds = "void f() { x = " + std::string(200, '(') + "1" + std::string(200, ')') + "; }";
