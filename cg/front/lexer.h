@@ -91,7 +91,6 @@ public:
     void setNextLine(int line, int file);
     // The raw rest of the current line, consumed up to (not including) its end.
     std::string_view restOfLine();
-    int file() const { return file_; }
 
     // A whole string as one token; false when it is not exactly one.
     static bool single(std::string_view text, Token* out);
