@@ -347,6 +347,13 @@ private:
         return type;
     }
 
+    // After a struct's '}' only a ';' or a new name may follow: a type there
+    // means the ';' was forgotten.
+    void structEnd(const ast::TypeSpec& type) {
+        if (type.structDef && !(tok_.is(Tok::Name) && !isTypeName(tok_.text)))
+            fail(prevEnd_, "expected ';' after struct");
+    }
+
     ast::Semantic parseSemantic() {
         ast::Semantic s;
         s.loc = tok_.loc;
@@ -422,9 +429,10 @@ private:
             tree_.items.push_back({ast::TopLevel::StructDecl, loc, nullptr, decl});
             return;
         }
+        structEnd(type);
         do decl->declarators.push_back(parseDeclarator(true));
         while (accept(Tok::Comma));
-        expectSemicolon(type.structDef && decl->declarators.empty() ? "after struct" : "after top level declarator");
+        expectSemicolon("after top level declarator");
         decl->end = prevEnd_;
         tree_.items.push_back({ast::TopLevel::Variables, loc, nullptr, decl});
     }
@@ -504,6 +512,7 @@ private:
         s->qualifiers = parseQualifiers();
         s->type = parseType();
         if (!(s->type.structDef && tok_.is(Tok::Semicolon))) {
+            structEnd(s->type);
             do s->declarators.push_back(parseDeclarator(true));
             while (accept(Tok::Comma));
         }

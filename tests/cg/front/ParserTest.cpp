@@ -247,6 +247,9 @@ TEST(Parser, syntaxErrorsGiveOneLineAtTheFault) {
         {"void f() { do {} while (1) }", "<string>:1:27: error: expected ';' after do/while statement"},
         {"float x = 1\nfloat y;", "<string>:1:12: error: expected ';' after top level declarator"},
         {"struct S { float a } s;", "<string>:1:19: error: expected ';' at end of declaration list"},
+        {"struct S { float a; }\nfloat4 main() : COLOR {}", "<string>:1:22: error: expected ';' after struct"},
+        {"void f() { struct S { float a; } float b; }", "<string>:1:33: error: expected ';' after struct"},
+        {"struct S { float a; }\nuniform float b;", "<string>:1:22: error: expected ';' after struct"},
         {"float f(float x)\nfloat g;", "<string>:1:17: error: expected ';' after function declaration"},
         {"void f() { for (i = 0 i < 1; i++) ; }", "<string>:1:22: error: expected ';' in 'for' statement specifier"},
         // Other faults name the token they met.
