@@ -54,7 +54,7 @@ std::string missingParameterAdvice(CGerror error) {
     if (error != CG_INVALID_PARAMETER_ERROR || !heatProgram) return "";
     for (const HeatParameter& p : heatParameters)
         if (!*p.handle)
-            return std::string("; heat2d sets this parameter, declare it as 'uniform ") + p.type + " " + p.name + "'";
+            return std::string("; heat2d sets this parameter: 'uniform ") + p.type + " " + p.name + "'";
     return "";
 }
 

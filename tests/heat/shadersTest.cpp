@@ -121,4 +121,55 @@ TEST_F(ShaderLoading, missingFileGivesOneErrorLineAndNoSecondAttempt) {
     std::system((std::string("rm -rf ") + dir).c_str());
 }
 
+TEST_F(ShaderLoading, aMissingParameterIsNamedWithWhatHeat2dSetsItAs) {
+    const std::string all =
+        "float4 main(float2 c : TEXCOORD0, uniform samplerRECT heatTexture, uniform float2 invGridSize,\n"
+        "            uniform float timestep) : COLOR {\n"
+        "  return texRECT(heatTexture, c) * invGridSize.x * timestep; }\n";
+    const auto without = [&](const std::string& name, std::string text) {
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + name.size() + 1))
+            text.replace(at, name.size(), name + "X");
+        return text;
+    };
+    const struct {
+        const char* name;
+        std::string shader;
+        const char* advice;  // the end of the one line; null: no advice at all
+    } cases[] = {
+        {"all three", all, nullptr},
+        {"no heatTexture", without("heatTexture", all), "; heat2d sets this parameter: 'uniform samplerRECT heatTexture'"},
+        {"no invGridSize", without("invGridSize", all), "; heat2d sets this parameter: 'uniform float2 invGridSize'"},
+        {"no timestep", without("timestep", all), "; heat2d sets this parameter: 'uniform float timestep'"},
+        // the runtime reports the first lookup that failed, and so does the advice
+        {"neither invGridSize nor timestep", without("invGridSize", without("timestep", all)),
+         "; heat2d sets this parameter: 'uniform float2 invGridSize'"},
+        {"assembly without names", "!!ARBfp1.0\nTEX result.color, fragment.texcoord[0], texture[0], RECT;\nEND\n",
+         "; heat2d sets this parameter: 'uniform samplerRECT heatTexture'"},
+        {"a compile error comes first", without("timestep", all) + "}", nullptr},
+    };
+    char dir[] = "/tmp/heat2d-parameters-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(chdir(dir), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(std::string(dir) + "/HeatShader.cg") << c.shader;
+        shadersLoaded = false;
+        const std::vector<std::string> printed = lines(load());
+        std::vector<std::string> cgLines;
+        for (const std::string& line : printed)
+            if (line.rfind("Cg ERROR: ", 0) == 0) cgLines.push_back(line);
+        if (!c.advice && c.shader == all) {
+            EXPECT_TRUE(cgLines.empty()) << cgLines.front();
+            continue;
+        }
+        ASSERT_EQ(cgLines.size(), 1u);
+        const std::string& line = cgLines.front();
+        const std::string advice = c.advice ? c.advice : "heat2d sets";
+        const bool found = line.size() >= advice.size() && line.compare(line.size() - advice.size(), advice.size(), advice) == 0;
+        if (c.advice) EXPECT_TRUE(found) << line;
+        else EXPECT_EQ(line.find(advice), std::string::npos) << line;
+    }
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
+
 }  // namespace
