@@ -6,6 +6,7 @@
 #include "cg/diag.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <tuple>
@@ -74,7 +75,7 @@ public:
 
 private:
     TypeId intern(const TypeInfo& info);
-    std::vector<TypeInfo> types_;
+    std::deque<TypeInfo> types_;  // a deque: info() references stay valid as types are added
     std::map<std::tuple<int, int, int, int, int, TypeId, int>, TypeId> index_;
     TypeId void_ = 0;
 };
