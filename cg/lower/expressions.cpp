@@ -136,8 +136,7 @@ Value Lowerer::perRegister(TypeId type, const Value& a, const Value* b,
                            const std::function<Src(const Src&, const Src&)>& f) {
     Value r;
     r.type = type;
-    const TypeInfo& t = types_.info(type);
-    TypeId row = t.kind == TypeKind::Matrix ? types_.vector(t.scalar, t.cols) : type;
+    TypeId row = types_.kind(type) == TypeKind::Matrix ? types_.vector(types_.info(type).scalar, types_.info(type).cols) : type;
     for (std::size_t i = 0; i < a.regs.size(); ++i) r.regs.push_back(shaped(f(a.regs[i], b ? b->regs[i] : Src{}), row));
     return r;
 }
@@ -335,7 +334,7 @@ Value Lowerer::gather(TypeId type, const std::vector<Value>& parts) {
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < cols; ++c) components.push_back(Builder::lane(part.regs[std::size_t(r)], c));
     }
-    const TypeInfo& t = types_.info(type);
+    const TypeInfo t = types_.info(type);
     Value v;
     v.type = type;
     int rows = t.kind == TypeKind::Matrix ? t.rows : 1;
@@ -365,7 +364,7 @@ Value Lowerer::construct(const Expr* e, TypeId type) {
 
 Value Lowerer::initValue(const Expr* init, TypeId type) {
     if (init->kind != Expr::InitList) return rvalue(init);
-    const TypeInfo& t = types_.info(type);
+    const TypeInfo t = types_.info(type);
     Value v;
     v.type = type;
     auto append = [&](const Value& part) {
@@ -433,7 +432,7 @@ Value Lowerer::index(const Expr* e) {
     if (isPlace(e)) return read(place(e), e->loc);
     const ExprInfo& info = analysis_.of(e);
     Value base = rvalue(e->args[0]);
-    const TypeInfo& t = types_.info(base.type);
+    const TypeInfo t = types_.info(base.type);
     switch (t.kind) {
         case TypeKind::Array: {
             int k = constantIndex(e->args[1], t.length, base.type);
@@ -508,7 +507,7 @@ Place Lowerer::place(const Expr* e) {
         }
         case Expr::Index: {
             Place p = place(e->args[0]);
-            const TypeInfo& t = types_.info(p.type);
+            const TypeInfo t = types_.info(p.type);
             Place q = p;
             q.type = info.type;
             if (t.kind == TypeKind::Array) {

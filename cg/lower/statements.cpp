@@ -260,7 +260,7 @@ Value Lowerer::uniformValue(TypeId type, int slot, int unit) {
     Value v;
     v.type = type;
     auto walk = [&](auto&& self, TypeId t) -> void {
-        const TypeInfo& i = types_.info(t);
+        const TypeInfo i = types_.info(t);
         switch (i.kind) {
             case TypeKind::Scalar:
             case TypeKind::Vector: v.regs.push_back(shaped(b_.uniform(slot++), t)); break;

@@ -347,7 +347,7 @@ bool Analyzer::userCall(const Expr* e, const std::vector<int>& candidates, const
 }
 
 TypeId Analyzer::construct(const Expr* e, TypeId type, const std::vector<TypeId>& args) {
-    const TypeInfo& t = types_.info(type);
+    const TypeInfo t = types_.info(type);
     if (t.kind == TypeKind::Struct) {
         if (args.size() != t.members.size())
             fail(e->loc, typeName(type) + " takes " + std::to_string(t.members.size()) + " values, got " +
