@@ -4,6 +4,7 @@
 #include "cg/ir/eval.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace cgc {
 
@@ -322,6 +323,8 @@ Src Lowerer::materialize(Pred p) {
 Src Lowerer::select(Pred c, const Src& a, const Src& b) {
     if (same(a, b) || b.def == ir::kNone || c.kind == Pred::True) return a;
     if (a.def == ir::kNone || c.kind == Pred::False) return b;
+    float ka[4], kb[4];
+    if (b_.constantOf(a, ka) && b_.constantOf(b, kb) && std::equal(ka, ka + 4, kb)) return a;
     const Src& on = c.inverted ? b : a;
     const Src& off = c.inverted ? a : b;
     return b_.emit(ir::Op::Cmp, Builder::negate(c.s), on, off);
@@ -365,6 +368,19 @@ bool Lowerer::evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth) {
     }
     if (ir::isLeaf(inst.op) || ir::isTexture(inst.op) || ir::isSink(inst.op)) return unknown();
     ir::Vec4 sources[4];
+    // A select whose sides agree needs no condition.
+    if (inst.op == ir::Op::Cmp && inst.src[1].def != ir::kNone && inst.src[2].def != ir::kNone) {
+        ir::Vec4 x, y;
+        if (evaluateAssuming(inst.src[1].def, &x, depth + 1) && evaluateAssuming(inst.src[2].def, &y, depth + 1)) {
+            ir::Vec4 a = ir::read(inst.src[1], x), b = ir::read(inst.src[2], y);
+            if (a == b) {
+                if (inst.sat)
+                    for (float& v : a) v = std::fmin(std::fmax(v, 0.0f), 1.0f);
+                known_[def] = *out = a;
+                return true;
+            }
+        }
+    }
     for (int i = 0; i < inst.nsrc; ++i) {
         const Src& s = inst.src[i];
         if (s.def == ir::kNone) {
