@@ -25,7 +25,18 @@ const Expansion& Sources::expansion(int id) const { return expansions_[std::size
 namespace {
 
 std::string place(const Sources& s, const Loc& loc) {
-    std::string text = s.fileName(loc.file);
+    // A name from #line may hold any byte; control bytes would break the line.
+    std::string text;
+    for (char c : s.fileName(loc.file)) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 32 && u != 127) {
+            text += c;
+            continue;
+        }
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02x", u);
+        text += buf;
+    }
     if (loc.line > 0) text += ":" + std::to_string(loc.line) + ":" + std::to_string(loc.col);
     return text;
 }

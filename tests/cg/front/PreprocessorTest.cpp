@@ -142,6 +142,7 @@ TEST(Preprocessor, faultsGiveOneLocatedLine) {
         {"#line 1 x", "<string>:1:9: error: #line expects a file name in quotes near 'x'"},
         {"#undef", "<string>:1:7: error: macro name expected near end of line"},
         {"#line 10 \"f.cg\"\n\nx = 1.5e;", "f.cg:11:5: error: malformed number '1.5e'"},
+        {"#line 3 \"a\tb\x01.cg\"\nx = 1.5e;", "a\\x09b\\x01.cg:3:5: error: malformed number '1.5e'"},
     };
     Options none = withFiles({});
     for (const Case& c : cases) EXPECT_EQ(preprocess(c.source, none), c.error) << c.source;
