@@ -1,9 +1,14 @@
-// Source text into the shading-language compiler. Whatever it accepts must
-// also be accepted by Mesa's own ARB fragment-program parser: a program we
-// generate that GL rejects would fail only at load time, as a GL error the
-// user cannot trace to a line of the source. The GL check runs on a pbuffer
-// context when DISPLAY is set (scripts/fuzz.sh starts Xvfb for it).
+// Source text into the shading-language compiler. Every input must end in
+// one ARB program or one located error line. A program is also compiled
+// without the optimizer, and both forms must compute the same: their IR on
+// the CPU over a small field of awkward inputs, and, when DISPLAY is set
+// (scripts/fuzz.sh starts Xvfb for it), their ARB text on Mesa over the
+// same field, which must also accept every program we generate: one it
+// rejected would fail only at load time, as a GL error the user cannot
+// trace to a line of the source.
 #include "cg/compiler.h"
+#include "fuzz/cross_check.h"
+#include "fuzz/gl_field.h"
 
 #include <GL/glew.h>
 #include <GL/glx.h>
@@ -15,18 +20,28 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 const char kName[] = "fuzz.cg";
 
-GLuint glProgram = 0;  // zero: compiler alone
+// llvmpipe compiles each program to machine code on its first draw, which
+// for thousands of instructions takes seconds: larger programs are checked
+// on the CPU only.
+const int kMaxInstructionsOnGL = 400;
 
-bool startGL() {
+glfield::Field* field = nullptr;  // null: compiler alone
+std::vector<crosscheck::Fragment> cpuField;
+crosscheck::Tally cpuTally, glTally;
+long cpuPrograms = 0, glPrograms = 0;
+
+void startGL() {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) {
-        std::fprintf(stderr, "compiler fuzzer: DISPLAY not set, Mesa's check of the output is off\n");
-        return false;
+        std::fprintf(stderr, "compiler fuzzer: DISPLAY not set, the checks on Mesa are off\n");
+        return;
     }
     Display* x = XOpenDisplay(display);
     if (!x) {
@@ -49,16 +64,30 @@ bool startGL() {
         std::exit(1);
     }
     XFree(configs);
-    glGenProgramsARB(1, &glProgram);
-    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, glProgram);
+    field = new glfield::Field;
+    const std::string error = field->start();
+    if (!error.empty()) {
+        std::fprintf(stderr, "compiler fuzzer: cannot run programs on %s: %s\n", display, error.c_str());
+        std::exit(1);
+    }
     std::fprintf(stderr, "compiler fuzzer: checking output with %s\n",
                  reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-    return true;
 }
 
-[[noreturn]] void failed(const char* what, const cgc::Compiled& out, const char* detail = "") {
-    std::fprintf(stderr, "compiler fault: %s%s\n--- error: %s\n--- text:\n%s---\n", what, detail, out.error.c_str(),
-                 out.text.c_str());
+[[noreturn]] void failed(const char* what, const cgc::Compiled& out, const std::string& detail = "") {
+    std::fprintf(stderr, "compiler fault: %s%s\n--- error: %s\n--- text:\n%s---\n", what, detail.c_str(),
+                 out.error.c_str(), out.text.c_str());
+    std::abort();
+}
+
+// Optimised and unoptimised code disagree.
+[[noreturn]] void mismatch(const char* where, const std::string& why, const cgc::Compiled& plain,
+                           const cgc::Compiled& optimised, const crosscheck::Stages& stages) {
+    std::fprintf(stderr,
+                 "compiler fault: the optimised program computes something else (%s, %s)\n"
+                 "--- unoptimised:\n%s--- optimised:\n%s--- IR before the optimizer:\n%s--- IR after:\n%s---\n",
+                 where, why.c_str(), plain.text.c_str(), optimised.text.c_str(),
+                 cgc::ir::print(stages.before).c_str(), cgc::ir::print(stages.after).c_str());
     std::abort();
 }
 
@@ -69,14 +98,20 @@ bool endsWith(const std::string& s, const char* suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-void checkError(const cgc::Compiled& out) {
+void checkError(const cgc::Compiled& out, const std::string& source) {
     if (out.error.empty()) failed("rejected without a message", out);
     if (!out.text.empty() || !out.parameters.empty()) failed("rejected, yet text or parameters are left", out);
-    if (!startsWith(out.error, "fuzz.cg:") || out.error.find(": error: ") == std::string::npos)
-        failed("the message does not name the place", out);
-    // One printable line: it is shown as is on the program's standard output.
+    // The compiler's own faults say "internal"; an #error line may too, but
+    // then the word is in the source.
+    const std::size_t what = out.error.find(": error: ");
+    if (what != std::string::npos && out.error.compare(what + 9, 8, "internal") == 0 &&
+        source.find("internal") == std::string::npos)
+        failed("an internal compiler error", out);
+    if (!crosscheck::located(out.error)) failed("the message does not name the place", out);
+    // One line: it is shown as is on the program's standard output. Bytes
+    // past ASCII are the user's own text or the ellipsis of a cut quote.
     for (unsigned char c : out.error)
-        if (c < 0x20 || c > 0x7e) failed("the message is not one printable line", out);
+        if (c < 0x20 || c == 0x7f) failed("the message is not one printable line", out);
 }
 
 void checkProgram(const cgc::Compiled& out) {
@@ -89,50 +124,123 @@ void checkProgram(const cgc::Compiled& out) {
         if (!names.insert(p.name).second) failed("a parameter name repeats", out);
         // Samplers and numbers take slots in declaration order, each from zero.
         const bool sampler = p.kind == cgc::ParameterInfo::Sampler;
-        if (p.slot != (sampler ? samplers++ : locals++)) failed("parameter slots are not in order", out);
-        if (!sampler && (p.components < 1 || p.components > 4))
+        if (p.slot != (sampler ? samplers : locals)) failed("parameter slots are not in order", out);
+        if (sampler) ++samplers;
+        else locals += p.slots;
+        if (!sampler && (p.components < 1 || p.components > 4 || p.slots < 1))
             failed("a parameter has an impossible type", out);
     }
-    if (!glProgram) return;
-    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(out.text.size()),
-                       out.text.data());
-    GLint position = 0;
-    glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
-    const GLenum error = glGetError();
-    if (position != -1 || error != GL_NO_ERROR) {
-        std::string why = " (GL error 0x";
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "%x", error);
-        why += hex;
-        why += ", position " + std::to_string(position) + ": ";
-        const GLubyte* text = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
-        why += text ? reinterpret_cast<const char*>(text) : "";
-        why += ")";
-        failed("Mesa rejects the generated program", out, why.c_str());
+    if (!field) return;
+    const glfield::Field::Program loaded(out.text);
+    if (!loaded.error.empty()) failed("Mesa rejects the generated program", out, " (" + loaded.error + ")");
+}
+
+// The text without its header comments, which the stages alone do not write.
+std::string body(const std::string& text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (text[at] != '#') out.append(text, at, end - at);
+        at = end;
     }
+    return out;
+}
+
+void tell() {
+    std::fprintf(stderr,
+                 "compiler fuzzer: %ld programs compared on the CPU (%ld pixels equal, %ld excused as fragile), "
+                 "%ld on GL (%ld pixels, %ld excused)\n",
+                 cpuPrograms, cpuTally.compared, cpuTally.excused, glPrograms, glTally.compared, glTally.excused);
+}
+
+// Both forms on Mesa over the field, pixel by pixel.
+void compareOnGL(const cgc::Compiled& plain, const cgc::Compiled& optimised, const crosscheck::Stages& stages) {
+    std::set<std::pair<int, cgc::ir::TexTarget>> lookups;
+    int locals = 0;
+    bool writesColour = false;
+    for (const crosscheck::Function* f : {&stages.before, &stages.after})
+        for (const cgc::ir::Inst& inst : f->insts) {
+            if (cgc::ir::isTexture(inst.op)) lookups.insert({inst.index, cgc::ir::TexTarget(inst.target)});
+            if (inst.op == cgc::ir::Op::Uniform) locals = std::max(locals, inst.index + 1);
+            writesColour = writesColour || (inst.op == cgc::ir::Op::Output && inst.index == cgc::ir::OutColor);
+        }
+    locals = std::min(locals, crosscheck::kUniforms);
+    const std::vector<std::pair<int, cgc::ir::TexTarget>> bound(lookups.begin(), lookups.end());
+    glfield::Picture pictures[2];
+    const cgc::Compiled* compiled[2] = {&plain, &optimised};
+    for (int k = 0; k < 2; ++k) {
+        const glfield::Field::Program loaded(compiled[k]->text);
+        if (!loaded.error.empty()) failed("Mesa rejects the generated program", *compiled[k], " (" + loaded.error + ")");
+        pictures[k] = field->draw(loaded, bound, locals);
+    }
+    const std::vector<std::uint8_t> used = cgc::ir::usedComponents(stages.before);
+    for (int p = 0; p < crosscheck::kPixels; ++p) {
+        cgc::ir::Result want = pictures[0].at(p), got = pictures[1].at(p);
+        want.wroteColor = got.wroteColor = writesColour;
+        const std::string why = crosscheck::differs(want, got);
+        if (why.empty()) {
+            ++glTally.compared;
+        } else if (crosscheck::fragile(stages.before, used, field->fragments()[std::size_t(p)], true)) {
+            ++glTally.excused;
+        } else {
+            const std::string where =
+                "on GL at pixel (" + std::to_string(p % crosscheck::kWidth) + ", " + std::to_string(p / crosscheck::kWidth) + ")";
+            mismatch(where.c_str(), why, plain, optimised, stages);
+        }
+    }
+    if (++glPrograms % 500 == 0) tell();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    cpuField = crosscheck::designedField();
     startGL();
+    std::atexit(tell);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* source = reinterpret_cast<const char*>(data);
-    const cgc::Compiled out = cgc::compile(source, size, kName);
+    cgc::Options options;
+    options.readFile = crosscheck::readIncluded;
+    const cgc::Compiled out = cgc::compile(source, size, kName, options);
     if (out.ok) checkProgram(out);
-    else checkError(out);
+    else checkError(out, std::string(source, size));
 
     // Nothing read uninitialised, nothing kept from one compile to the next.
-    const cgc::Compiled again = cgc::compile(source, size, kName);
+    const cgc::Compiled again = cgc::compile(source, size, kName, options);
     bool same = again.ok == out.ok && again.text == out.text && again.error == out.error &&
                 again.parameters.size() == out.parameters.size();
     for (std::size_t i = 0; same && i < out.parameters.size(); ++i) {
         const cgc::ParameterInfo &a = out.parameters[i], &b = again.parameters[i];
-        same = a.name == b.name && a.kind == b.kind && a.target == b.target && a.components == b.components && a.slot == b.slot;
+        same = a.name == b.name && a.kind == b.kind && a.target == b.target && a.components == b.components &&
+               a.slot == b.slot && a.slots == b.slots;
     }
     if (!same) failed("two compiles of one text differ", out);
+    if (!out.ok) return 0;
+
+    // The same program without the optimizer, and both IR forms behind them.
+    cgc::Options unoptimised = options;
+    unoptimised.optimize = false;
+    const cgc::Compiled plain = cgc::compile(source, size, kName, unoptimised);
+    const crosscheck::Stages stages = crosscheck::runStages(source, size, kName, options);
+    if (!stages.error.empty()) failed("the stages one by one fail where compile succeeds", out, ": " + stages.error);
+    if (body(cgc::emitArb(stages.after, {}, options.limits).text) != body(out.text))
+        failed("the stages one by one give another optimised program", out);
+    if (plain.ok) {
+        checkProgram(plain);
+        if (body(cgc::emitArb(stages.before, {}, options.limits).text) != body(plain.text))
+            failed("the stages one by one give another unoptimised program", plain);
+    }
+
+    const std::string why = crosscheck::compareOnCpu(stages.before, stages.after, cpuField, &cpuTally);
+    if (!why.empty()) mismatch("on the CPU", why, plain, out, stages);
+    ++cpuPrograms;
+
+    if (field && plain.ok && plain.text != out.text && plain.stats.instructions <= kMaxInstructionsOnGL &&
+        out.stats.instructions <= kMaxInstructionsOnGL)
+        compareOnGL(plain, out, stages);
     return 0;
 }
