@@ -2,7 +2,7 @@
 // Copies vanish into the reads of what they copy; a VEC becomes its
 // producers writing the lanes of one register (or result.color) in place,
 // plus one MOV per other register its lanes come from; DIV becomes one RCP
-// per distinct divisor component and a MUL.
+// per distinct divisor component and a MUL (no MUL for a dividend of 1).
 #include "cg/arb/machine.h"
 
 #include <algorithm>
@@ -576,6 +576,7 @@ private:
         const Inst& inst = at(v);
         const Home h = destination(v);
         const std::uint8_t mask = writtenLanes(v);
+        if (buildReciprocals(v, h, mask)) return;
         Instruction mul = instruction(Opcode::MUL, inst, h, mask, Shape::PerLane);
         mul.nsrc = 2;
         mul.src[0] = reaimed(operandOf(inst.src[0]), h, mask);
@@ -634,6 +635,50 @@ private:
         }
         mul.src[1] = factor;
         push(mul);
+    }
+
+    // 1 / b and -1 / b are the reciprocals themselves, one RCP per distinct
+    // divisor lane and sign, written where the quotient lives.
+    bool buildReciprocals(std::uint32_t v, const Home& h, std::uint8_t mask) {
+        const Inst& inst = at(v);
+        const Src& a = inst.src[0];
+        if (undefinedSource(a) || at(a.def).op != Op::Const) return false;
+        bool negative[4] = {false, false, false, false};
+        for (int k = 0; k < 4; ++k) {
+            if (!(used_[v] & (1u << k))) continue;
+            const float x = a.neg ? -at(a.def).imm[a.swz[k]] : at(a.def).imm[a.swz[k]];
+            if (x != 1 && x != -1) return false;
+            negative[k] = x < 0;
+        }
+        const Operand divisor = operandOf(inst.src[1]);
+        struct Group {
+            std::uint8_t sel, lanes;
+            bool neg;
+        } groups[4];
+        int n = 0;
+        for (int k = 0; k < 4; ++k) {
+            const std::uint8_t lanes = h.lanes[k] & mask;
+            if (!(used_[v] & (1u << k)) || !lanes) continue;
+            const bool neg = negative[k] != h.neg;
+            Group* g = nullptr;
+            for (int j = 0; j < n; ++j)
+                if (groups[j].sel == divisor.sel[k] && groups[j].neg == neg) g = &groups[j];
+            if (!g) {
+                g = &groups[n++];
+                *g = Group{divisor.sel[k], 0, neg};
+            }
+            g->lanes |= lanes;
+        }
+        for (int j = 0; j < n; ++j) {
+            Instruction rcp = instruction(Opcode::RCP, inst, h, groups[j].lanes, Shape::Replicated);
+            rcp.nsrc = 1;
+            rcp.src[0] = divisor;
+            rcp.src[0].sel[0] = groups[j].sel;
+            rcp.src[0].needed = 0x1;
+            rcp.src[0].neg = divisor.neg != groups[j].neg;
+            push(rcp);
+        }
+        return true;
     }
 
     // Lanes already written in place by their producers need nothing; the

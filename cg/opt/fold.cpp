@@ -29,6 +29,25 @@ bool inUnitRange(const Function& f, const Src& s) {
     return def.sat || def.op == Op::Slt || def.op == Op::Sge;
 }
 
+// A CMP on -SLT(p, 0) picks its first side where p < 0, as a CMP on p
+// does; on -SLT(0, p) where -p < 0. Both give the second side for a NaN.
+// Sets *sign to that p or -p, read as the CMP read the comparison.
+bool comparedWithZero(const Function& f, const Src& s, std::uint8_t lanes, Src* sign) {
+    if (!s.neg || s.def == kNone) return false;
+    const Inst& slt = f.insts[s.def];
+    if (slt.op != Op::Slt || slt.sat) return false;
+    Src positive = s;
+    positive.neg = false;
+    for (int k = 0; k < 2; ++k) {
+        Vec4 zero;
+        if (!constantRead(f, through(positive, slt.src[1 - k]), &zero) || !allLanesEqual(zero, lanes, 0.0f)) continue;
+        *sign = through(positive, slt.src[k]);
+        if (k == 1) sign->neg = !sign->neg;
+        return sign->def != kNone && f.insts[sign->def].op != Op::Const;
+    }
+    return false;
+}
+
 // Folds an instruction whose read lanes all come from constants. Unused
 // lanes of the result are don't-care and become 0.
 bool foldAll(Inst& inst, const Vec4* values, std::uint8_t used) {
@@ -153,7 +172,8 @@ bool foldConstants(Function& f) {
                     break;
                 }
                 if (!constant[0]) {
-                    rewritten = false;
+                    Src sign;
+                    if ((rewritten = comparedWithZero(f, inst.src[0], u, &sign))) inst.src[0] = sign;
                     break;
                 }
                 std::uint8_t first = 0;  // lanes that take the second source

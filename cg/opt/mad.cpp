@@ -13,8 +13,8 @@ bool fuseMultiplyAdd(Function& f) {
         const Inst& m = f.insts[def];
         return m.op == Op::Mul && !m.sat;
     };
-    // A MUL is fused when every use of it is an ADD that can take it: the
-    // MUL then goes, and no ADD gets dearer than it was.
+    // The ADDs that can take each MUL: when they are all its uses, the MUL
+    // goes.
     std::vector<std::uint32_t> addUses(f.insts.size(), 0);
     for (std::size_t i = 0; i < f.insts.size(); ++i) {
         const Inst& inst = f.insts[i];
@@ -28,23 +28,32 @@ bool fuseMultiplyAdd(Function& f) {
     for (std::size_t i = 0; i < f.insts.size(); ++i) {
         Inst& inst = f.insts[i];
         if (inst.op != Op::Add || !used[i] || inst.src[0].def == inst.src[1].def) continue;
+        // A product that goes entirely is taken first; one read elsewhere too
+        // stays, and the ADD still becomes a MAD, which costs no more and no
+        // longer waits for the product.
+        int take = -1;
         for (int s = 0; s < 2; ++s) {
             const std::uint32_t m = inst.src[s].def;
-            if (!fusableMul(m) || addUses[m] != uses[m]) continue;
-            const Inst& mul = f.insts[m];
-            Src product = inst.src[s];
-            const Src a = through(product, mul.src[0]);
-            product.neg = false;  // the sign goes on one factor
-            const Src b = through(product, mul.src[1]);
-            const Src c = inst.src[1 - s];
-            inst.op = Op::Mad;
-            inst.nsrc = 3;
-            inst.src[0] = a;
-            inst.src[1] = b;
-            inst.src[2] = c;
-            changed = true;
-            break;
+            if (!fusableMul(m)) continue;
+            if (addUses[m] == uses[m]) {
+                take = s;
+                break;
+            }
+            if (take < 0) take = s;
         }
+        if (take < 0) continue;
+        const Inst& mul = f.insts[inst.src[take].def];
+        Src product = inst.src[take];
+        const Src a = through(product, mul.src[0]);
+        product.neg = false;  // the sign goes on one factor
+        const Src b = through(product, mul.src[1]);
+        const Src c = inst.src[1 - take];
+        inst.op = Op::Mad;
+        inst.nsrc = 3;
+        inst.src[0] = a;
+        inst.src[1] = b;
+        inst.src[2] = c;
+        changed = true;
     }
     return changed;
 }

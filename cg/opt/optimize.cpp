@@ -14,6 +14,9 @@ void optimize(ir::Function& f) {
         changed |= eliminateCommonSubexpressions(f);
         changed |= formSaturate(f);
         changed |= fuseMultiplyAdd(f);
+        changed |= formLerp(f);
+        changed |= formProjectiveLookups(f);
+        changed |= vectorize(f);
         changed |= eliminateDeadCode(f);
         changed |= packConstants(f);
         if (!changed) break;

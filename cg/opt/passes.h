@@ -18,7 +18,8 @@ namespace cgc::opt {
 // Instructions whose sources are all constants become constants (never a NaN
 // or an infinity), and the identities that are exact in IEEE arithmetic are
 // applied: x*1, x*-1, x+0, x/c as x*(1/c), a MAD with constant factors,
-// MIN/MAX/CMP of equal sources, a CMP on a constant that picks one side, a VEC whose lanes come
+// MIN/MAX/CMP of equal sources, a CMP on a constant that picks one side, a
+// CMP on -SLT(p, 0) or -SLT(0, p) as a CMP on p or -p, a VEC whose lanes come
 // from one value, a saturate of a value already in [0, 1], a KIL that never
 // fires.
 bool foldConstants(ir::Function& f);
@@ -35,8 +36,9 @@ bool eliminateCommonSubexpressions(ir::Function& f);
 // Drops instructions that no KIL or OUTPUT depends on.
 bool eliminateDeadCode(ir::Function& f);
 
-// ADD(MUL(a, b), c) becomes MAD(a, b, c) when every use of the MUL is such
-// an ADD; a saturated MUL is never fused.
+// ADD(MUL(a, b), c) becomes MAD(a, b, c); the MUL goes when every use of it
+// is such an ADD, and stays for its other readers otherwise. A saturated MUL
+// is never fused.
 bool fuseMultiplyAdd(ir::Function& f);
 
 // MIN(MAX(x, 0), 1) and MAX(MIN(x, 1), 0) become a saturate, put on x's own
@@ -46,6 +48,21 @@ bool formSaturate(ir::Function& f);
 // Merges constants whose used components fit together into one 4-component
 // constant (one PARAM), reusing equal and negated values.
 bool packConstants(ir::Function& f);
+
+// Per-component instructions of one op (ADD and MUL counting as MAD) whose
+// used lanes fit together, and whose operands are the same values with the
+// same signs or constants, become one instruction over the union of lanes;
+// readers read the lanes their value moved to. A VEC lane copying the value
+// such an instruction multiplies becomes one of its lanes.
+bool vectorize(ir::Function& f);
+
+// MAD(y, 1 - t, x*t), MAD(x, t, y*(1 - t)) and MAD(y, 1 - t, t) become
+// LRP(t, x, y) (x = 1 in the last), which is defined as that sum.
+bool formLerp(ir::Function& f);
+
+// A TEX (other than a cube map's) whose coordinate lanes are one value's
+// lanes divided by one of its components becomes a TXP of that value.
+bool formProjectiveLookups(ir::Function& f);
 
 // All of the above to a fixed point (with a cap on rounds).
 void optimize(ir::Function& f);

@@ -2,6 +2,8 @@
 #include "cg/opt/passes.h"
 #include "cg/opt/support.h"
 
+#include <cmath>
+
 namespace cgc::opt {
 
 using namespace ir;
@@ -43,11 +45,57 @@ Src clampedValue(const Function& f, const Inst& outer, std::uint8_t used, std::u
     return Src{};
 }
 
+// A clamp of a VEC that nothing else reads goes into its lanes when every
+// lane can take it: a producer read only by this VEC saturates itself, and a
+// constant is clamped. The back end then writes the lanes in place with no
+// clamping copy after them.
+// Lanes given new constants in this walk read past the end until the commit,
+// so each VEC is done at most once a walk (`done`).
+bool saturateLanes(Function& f, std::uint32_t v, std::uint8_t lanes, const std::vector<std::uint32_t>& uses,
+                   NewConstants& added, std::vector<bool>& done) {
+    if (done[v]) return false;
+    Inst& vec = f.insts[v];
+    Vec4 clamped[4];
+    bool moves[4] = {false, false, false, false};
+    for (int c = 0; c < 4; ++c) {
+        const Src& s = vec.src[c];
+        if (!(lanes >> c & 1) || s.def == kNone) continue;
+        const Inst& def = f.insts[s.def];
+        Vec4 value;
+        if (constantRead(f, s, &value)) {
+            const float x = std::fmin(std::fmax(value[c], 0.0f), 1.0f);
+            clamped[c] = Vec4{x, x, x, x};
+            moves[c] = !(x == value[c]);
+            continue;
+        }
+        if (s.neg) return false;
+        if (def.sat || def.op == Op::Slt || def.op == Op::Sge) continue;  // already within [0, 1]
+        if (!canCarrySaturate(def.op)) return false;
+        std::uint32_t reads = 0;
+        for (int d = 0; d < 4; ++d) reads += (lanes >> d & 1) && vec.src[d].def == s.def;
+        if (uses[s.def] != reads) return false;
+    }
+    done[v] = true;
+    for (int c = 0; c < 4; ++c) {
+        Src& s = vec.src[c];
+        if (!(lanes >> c & 1) || s.def == kNone) continue;
+        Inst& def = f.insts[s.def];
+        if (moves[c]) {
+            s = added.add(clamped[c], vec.origin);
+            for (auto& k : s.swz) k = std::uint8_t(c);
+        }
+        else if (def.op != Op::Const && def.op != Op::Slt && def.op != Op::Sge) def.sat = true;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool formSaturate(Function& f) {
     const std::vector<std::uint8_t> used = usedComponents(f);
     std::vector<std::uint32_t> uses = liveUseCounts(f, used);
+    NewConstants added(f);
+    std::vector<bool> done(f.insts.size(), false);
     bool changed = false;
     for (std::size_t i = 0; i < f.insts.size(); ++i) {
         Inst& inst = f.insts[i];
@@ -66,16 +114,27 @@ bool formSaturate(Function& f) {
             if (--uses[inner] == 0) --uses[x.def];
             changed = true;
         }
+        if (inst.op == Op::Vec && inst.sat && saturateLanes(f, std::uint32_t(i), used[i], uses, added, done)) {
+            inst.sat = false;
+            changed = true;
+        }
         // A saturated copy of a value read nowhere else: the value's own
         // instruction saturates instead, and the copy becomes plain.
         if (inst.op == Op::Mov && inst.sat && !inst.src[0].neg && uses[inst.src[0].def] == 1) {
             Inst& def = f.insts[inst.src[0].def];
-            if (!canCarrySaturate(def.op)) continue;
-            def.sat = true;
+            std::uint8_t read = 0;
+            for (int c = 0; c < 4; ++c)
+                if (used[i] >> c & 1) read |= std::uint8_t(1u << inst.src[0].swz[c]);
+            if (def.op == Op::Vec && !def.sat ? !saturateLanes(f, inst.src[0].def, read, uses, added, done)
+                                              : !canCarrySaturate(def.op))
+                continue;
+            if (def.op != Op::Vec) def.sat = true;
             inst.sat = false;
             changed = true;
         }
     }
+    changed = changed || !added.empty();
+    added.commit();
     return changed;
 }
 

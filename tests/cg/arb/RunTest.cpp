@@ -181,6 +181,13 @@ TEST_F(ArbBackendRun, layoutAddsNothingAHandWrittenProgramWouldNot) {
          "%0 = INPUT texcoord1\n%1 = INPUT color0\n%2 = ADD %0.x, %1.y\n%3 = DIV %0.zzzw, %1.xxxy\n"
          "%4 = MAD %3.zwzw, %2.x, %0\nOUTPUT color %4\n",
          5, 1},
+        {"oneOverAValueIsOneReciprocal", "%0 = INPUT color0\n%1 = CONST 1\n%2 = DIV %1.x, %0.y\nOUTPUT color %2\n", 1, 0},
+        {"oneOverAVectorIsOneReciprocalPerComponent",
+         "%0 = INPUT texcoord1\n%1 = CONST 1\n%2 = DIV %1, %0\nOUTPUT color %2\n", 4, 0},
+        {"plusAndMinusOneOverAValueNegateTheDivisor",
+         "%0 = INPUT texcoord1\n%1 = CONST -1 1 -1 1\n%2 = DIV %1, -%0.x\n%3 = ADD %2, %0\nOUTPUT color %3\n", 3, 1},
+        {"twoOverAValueIsAReciprocalAndAProduct",
+         "%0 = INPUT color0\n%1 = CONST 2\n%2 = DIV %1.x, %0.y\nOUTPUT color %2\n", 2, 1},
         {"divisionByAConstantIsAMultiplication",
          "%0 = INPUT texcoord1\n%1 = CONST 4 0.5 -8 2\n%2 = DIV %0, %1\nOUTPUT color %2\n", 1, 0},
         {"aNegatedQuotientIsWrittenStraightToTheResult",

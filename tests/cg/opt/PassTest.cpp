@@ -91,6 +91,12 @@ TEST(ConstantFolding, foldsAndAppliesExactIdentities) {
          "%0 = INPUT color0\n%1 = ABS %0\nOUTPUT color %1\n"},
         {"a KIL that can never fire goes", "%0 = INPUT color0\n%1 = CONST 0 1 2 3\nKIL %1\nOUTPUT color %0\n",
          "%0 = INPUT color0\nOUTPUT color %0\n"},
+        {"a CMP on p < 0 is a CMP on p", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0\n%3 = SLT %0, %2.x\n"
+         "%4 = CMP -%3, %0, %1\nOUTPUT color %4\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CMP %0, %0, %1\nOUTPUT color %2\n"},
+        {"a CMP on 0 < p is a CMP on -p", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0 -0 0 0\n"
+         "%3 = SLT %2.y, %0.wzyx\n%4 = CMP -%3.x, %0, %1\nOUTPUT color %4\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CMP -%0.w, %0, %1\nOUTPUT color %2\n"},
     };
     for (const Row& row : rows) check(opt::foldConstants, row);
 }
@@ -119,6 +125,12 @@ TEST(ConstantFolding, leavesWhatWouldChangeANaNOrAnInfinity) {
         {"a KIL that fires", "%0 = CONST 0 0 -1 0\nKIL %0\n", nullptr},
         {"a CMP on a constant that picks both sides", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1 1 -1 0\n"
          "%3 = CMP %2, %0, %1\nOUTPUT color %3\n", nullptr},
+        {"a CMP on p >= 0, which a NaN fails", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0\n"
+         "%3 = SGE %0, %2.x\n%4 = CMP -%3, %1, %0\nOUTPUT color %4\n", nullptr},
+        {"a CMP on a comparison with 0.5", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0.5\n"
+         "%3 = SLT %0, %2.x\n%4 = CMP -%3, %0, %1\nOUTPUT color %4\n", nullptr},
+        {"a CMP on a comparison read unnegated", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0\n"
+         "%3 = SLT %0, %2.x\n%4 = CMP %3, %0, %1\nOUTPUT color %4\n", nullptr},
     };
     for (const Row& row : rows) check(opt::foldConstants, row);
 }
@@ -237,15 +249,29 @@ TEST(MultiplyAdd, fusesAMulIntoItsAdd) {
     for (const Row& row : rows) check(opt::fuseMultiplyAdd, row);
 }
 
-TEST(MultiplyAdd, neverFusesAcrossASaturateOrASharedProduct) {
+TEST(MultiplyAdd, aSharedProductStaysForItsOtherReaders) {
+    const Row rows[] = {
+        {"a MUL also read elsewhere", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %1\n%3 = ADD %2, %1\n"
+         "%4 = RCP %2.x\n%5 = ADD %3, %4\nOUTPUT color %5\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %1\n%3 = MAD %0, %1, %1\n%4 = RCP %2.x\n"
+         "%5 = ADD %3, %4\nOUTPUT color %5\n"},
+        {"a MUL that is output too", "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = ADD %1, %0\nOUTPUT color %2\n"
+         "OUTPUT depth %1\n",
+         "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = MAD %0, %0, %0\nOUTPUT color %2\nOUTPUT depth %1\n"},
+        {"of two products the one that then goes is taken",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %0\n%3 = MUL %1, %1\n%4 = ADD %2, %3\n"
+         "%5 = MUL %2, %4\nOUTPUT color %5\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %0\n%3 = MAD %1, %1, %2\n%4 = MUL %2, %3\n"
+         "OUTPUT color %4\n"},
+    };
+    for (const Row& row : rows) check(opt::fuseMultiplyAdd, row);
+}
+
+TEST(MultiplyAdd, neverFusesAcrossASaturate) {
     const Row rows[] = {
         {"a saturated MUL", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL_SAT %0, %1\n%3 = ADD %2, %1\n"
          "OUTPUT color %3\n", nullptr},
-        {"a MUL also read elsewhere", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %1\n%3 = ADD %2, %1\n"
-         "%4 = RCP %2.x\n%5 = ADD %3, %4\nOUTPUT color %5\n", nullptr},
         {"a MUL added to itself", "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = ADD %1, %1\nOUTPUT color %2\n", nullptr},
-        {"a MUL that is output too", "%0 = INPUT color0\n%1 = MUL %0, %0\n%2 = ADD %1, %0\nOUTPUT color %2\n"
-         "OUTPUT depth %1\n", nullptr},
     };
     for (const Row& row : rows) check(opt::fuseMultiplyAdd, row);
 }
@@ -267,6 +293,16 @@ TEST(Saturate, clampsToTheUnitRangeBecomeSaturates) {
         {"an input cannot carry it", "%0 = INPUT color0\n%1 = CONST 0 1 0 0\n%2 = MAX %0, %1.x\n%3 = MIN %2, %1.y\n"
          "OUTPUT color %3\n",
          "%0 = INPUT color0\n%1 = MOV_SAT %0\nOUTPUT color %1\n"},
+        {"a clamped VEC: its producers saturate and its constants are clamped",
+         "%0 = INPUT color0\n%1 = CONST 3 -1 2 0\n%2 = MAD %0.x, %1.x, %1.y\n%3 = MUL %0.y, %1.z\n"
+         "%4 = VEC %2.x, %3.x, %1.z, %1.w\n%5 = MOV_SAT %4\nOUTPUT color %5\n",
+         "%0 = CONST 1 1 1 1\n%1 = INPUT color0\n%2 = CONST 3 -1 2 0\n%3 = MAD_SAT %1.x, %2.x, %2.y\n"
+         "%4 = MUL_SAT %1.y, %2.z\n%5 = VEC %3.x, %4.x, %0.z, %2.w\n%6 = MOV %5\nOUTPUT color %6\n"},
+        {"a saturated VEC of a comparison and a lookup",
+         "%0 = INPUT texcoord0\n%1 = TEX %0, 0 2D\n%2 = CONST 0.5\n%3 = SLT %0, %2.x\n"
+         "%4 = VEC_SAT %1.x, %3.y, %1.z, %1.w\nOUTPUT color %4\n",
+         "%0 = INPUT texcoord0\n%1 = TEX_SAT %0, 0 2D\n%2 = CONST 0.5\n%3 = SLT %0, %2.x\n"
+         "%4 = VEC %1.x, %3.y, %1.z, %1.w\nOUTPUT color %4\n"},
         {"a saturated copy of a value used once",
          "%0 = INPUT texcoord0\n%1 = TEX %0, 0 2D\n%2 = MOV_SAT %1.wzyx\nOUTPUT color %2\n",
          "%0 = INPUT texcoord0\n%1 = TEX_SAT %0, 0 2D\n%2 = MOV %1.wzyx\nOUTPUT color %2\n"},
@@ -288,8 +324,136 @@ TEST(Saturate, leavesOtherClamps) {
          nullptr},
         {"a saturated copy of a value used twice", "%0 = INPUT color0\n%1 = FLR %0\n%2 = MOV_SAT %1\n%3 = ADD %2, %1\n"
          "OUTPUT color %3\n", nullptr},
+        {"a clamped VEC with a negated lane", "%0 = INPUT color0\n%1 = FLR %0\n%2 = VEC %1.x, -%1.y, %1.z, %1.w\n"
+         "%3 = MOV_SAT %2\nOUTPUT color %3\n", nullptr},
+        {"a clamped VEC whose producer is read elsewhere", "%0 = INPUT color0\n%1 = FLR %0\n"
+         "%2 = VEC %1.x, %1.y, %0.z, %1.w\n%3 = MOV_SAT %2\n%4 = ADD %3, %1\nOUTPUT color %4\n", nullptr},
+        {"a clamped VEC of an input's lane", "%0 = INPUT color0\n%1 = FLR %0\n%2 = VEC %1.x, %1.y, %0.z, %1.w\n"
+         "%3 = MOV_SAT %2\nOUTPUT color %3\n", nullptr},
     };
     for (const Row& row : rows) check(opt::formSaturate, row);
+}
+
+TEST(Vectorize, joinsWorkOnTheSameValuesInFreeLanes) {
+    const Row rows[] = {
+        {"two neighbours' coordinates in one ADD, read at .zwzw",
+         "%0 = INPUT texcoord0\n%1 = CONST 1 0 0 0\n%2 = ADD %0, -%1\n%3 = TEX %2, 0 RECT\n%4 = ADD %0, %1\n"
+         "%5 = TEX %4, 0 RECT\n%6 = ADD %3, %5\nOUTPUT color %6\n",
+         "%0 = CONST -1 -0 1 0\n%1 = INPUT texcoord0\n%2 = ADD %1.xyxy, %0\n%3 = TEX %2, 0 RECT\n"
+         "%4 = TEX %2.zwzw, 0 RECT\n%5 = ADD %3, %4\nOUTPUT color %5\n"},
+        {"a VEC of a MUL and a MAD of one value: one MAD, the MUL adding -0",
+         "%0 = INPUT color0\n%1 = CONST 2 -2 1 0\n%2 = MUL %0.x, %1.x\n%3 = MAD %0.x, %1.y, %1.z\n"
+         "%4 = VEC %1.w, %2.x, %3.x, %1.z\nOUTPUT color %4\n",
+         "%0 = CONST 2 -2 0 0\n%1 = CONST -0 1 0 0\n%2 = INPUT color0\n%3 = CONST 2 -2 1 0\n%4 = MAD %2.x, %0, %1\n"
+         "%5 = VEC %3.w, %4.x, %4.y, %3.z\nOUTPUT color %5\n"},
+        {"an ADD and a MUL by constants: a MAD multiplying by 1",
+         "%0 = INPUT color0\n%1 = CONST 3 0.5 0 0\n%2 = ADD %0.x, %1.x\n%3 = MUL %0.y, %1.y\n%4 = MUL %2.x, %3.x\n"
+         "OUTPUT color %4\n",
+         "%0 = CONST 1 0.5 0 0\n%1 = CONST 3 -0 0 0\n%2 = INPUT color0\n%3 = MAD %2, %0, %1\n%4 = MUL %3.x, %3.y\n"
+         "OUTPUT color %4\n"},
+        {"comparisons of one value with several bounds",
+         "%0 = INPUT color0\n%1 = CONST 0.25 0.5 0 0\n%2 = SLT %0.x, %1.x\n%3 = SLT %0.x, %1.y\n%4 = ADD %2.x, %3.x\n"
+         "OUTPUT color %4\n",
+         "%0 = CONST 0.25 0.5 0 0\n%1 = INPUT color0\n%2 = SLT %1.x, %0\n%3 = ADD %2.x, %2.y\nOUTPUT color %3\n"},
+        {"a chain joins in one walk", "%0 = INPUT color0\n%1 = FLR %0.x\n%2 = FLR %0.y\n%3 = ABS %1.x\n%4 = ABS %2.x\n"
+         "%5 = ADD %3.x, %4.x\nOUTPUT color %5\n",
+         "%0 = INPUT color0\n%1 = FLR %0\n%2 = ABS %1\n%3 = ADD %2.x, %2.y\nOUTPUT color %3\n"},
+        {"a copied lane joins a product by a constant as a product by 1",
+         "%0 = INPUT color0\n%1 = CONST 0.5\n%2 = MUL %0, %1\n%3 = VEC %2.x, %2.y, %2.z, %0.w\nOUTPUT color %3\n",
+         "%0 = CONST 0.5 0.5 0.5 1\n%1 = INPUT color0\n%2 = MUL %1, %0\n%3 = VEC %2.x, %2.y, %2.z, %2.w\n"
+         "OUTPUT color %3\n"},
+        {"a copied lane of the other sign joins as a product by -1",
+         "%0 = INPUT texcoord0\n%1 = CONST 8 0 0 0\n%2 = ADD %1.x, -%0.x\n%3 = VEC %2.x, %0.y, _, _\n"
+         "%4 = TEX %3, 0 RECT\nOUTPUT color %4\n",
+         "%0 = CONST 1 -1 0 0\n%1 = CONST 8 -0 0 0\n%2 = INPUT texcoord0\n%3 = MAD -%2, %0, %1\n"
+         "%4 = VEC %3.x, %3.y, _, _\n%5 = TEX %4, 0 RECT\nOUTPUT color %5\n"},
+    };
+    for (const Row& row : rows) check(opt::vectorize, row);
+}
+
+TEST(Vectorize, leavesWorkThatDiffersOrWouldCostMoves) {
+    const Row rows[] = {
+        {"an ADD and a MUL of two values", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = ADD %0.x, %1.x\n"
+         "%3 = MUL %0.y, %1.y\n%4 = MUL %2.x, %3.x\nOUTPUT color %4\n", nullptr},
+        {"operands from different values", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 2\n%3 = MUL %0.x, %2\n"
+         "%4 = MUL %1.x, %2\n%5 = ADD %3.x, %4.x\nOUTPUT color %5\n", nullptr},
+        {"one value with both signs", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = ADD %0.x, %1\n%3 = ADD -%0.y, %1\n"
+         "%4 = MUL %2.x, %3.x\nOUTPUT color %4\n", nullptr},
+        {"a saturated and a plain MUL", "%0 = INPUT color0\n%1 = CONST 2 3 0 0\n%2 = MUL_SAT %0.x, %1.x\n"
+         "%3 = MUL %0.x, %1.y\n%4 = ADD %2.x, %3.x\nOUTPUT color %4\n", nullptr},
+        {"lanes that do not fit in four", "%0 = INPUT color0\n%1 = CONST 2 3 0 0\n%2 = MUL %0.xyzz, %1.x\n"
+         "%3 = MUL %0.xyzz, %1.y\n%4 = ADD %2.xyzz, %3.xyzz\nOUTPUT color %4\n", nullptr},
+        {"values gathered by different VECs", "%0 = INPUT color0\n%1 = CONST 2 3 0 0\n%2 = MUL %0.x, %1.x\n"
+         "%3 = MUL %0.x, %1.y\n%4 = VEC %2.x, %1.z, %1.z, %1.z\n%5 = VEC %1.z, %3.x, %1.z, %1.z\n"
+         "%6 = ADD %4, %5\nOUTPUT color %6\n", nullptr},
+        {"a value gathered in place and one read by arithmetic", "%0 = INPUT color0\n%1 = CONST 2 3 0 0\n"
+         "%2 = MUL %0.x, %1.x\n%3 = MUL %0.x, %1.y\n%4 = VEC %2.x, %1.z, %1.z, %1.z\n%5 = ADD %4, %3.x\n"
+         "OUTPUT color %5\n", nullptr},
+        {"scalar ops", "%0 = INPUT color0\n%1 = RCP %0.x\n%2 = RCP %0.y\n%3 = ADD %1.x, %2.x\nOUTPUT color %3\n",
+         nullptr},
+        {"a constant lane beside a product stays a constant", "%0 = INPUT color0\n%1 = CONST 2 1 0 0\n"
+         "%2 = MUL %0, %1.x\n%3 = VEC %2.x, %2.y, %2.z, %1.y\nOUTPUT color %3\n", nullptr},
+        {"a copied lane beside a product of two values", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0, %1\n"
+         "%3 = VEC %2.x, %2.y, %2.z, %0.w\nOUTPUT color %3\n", nullptr},
+        {"a copied lane of another value", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0.5\n%3 = MUL %0, %2\n"
+         "%4 = VEC %3.x, %3.y, %3.z, %1.w\nOUTPUT color %4\n", nullptr},
+    };
+    for (const Row& row : rows) check(opt::vectorize, row);
+}
+
+TEST(Lerp, blendsWrittenOutBecomeLrp) {
+    const Row rows[] = {
+        {"x*t + y*(1 - t)", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n%3 = ADD %2, -%0.w\n"
+         "%4 = MUL %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = LRP %0.w, %0, %1\nOUTPUT color %2\n"},
+        {"y*(1 - t) + x*t, the factors the other way round",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = UNIFORM 0\n%3 = CONST 1\n%4 = ADD -%2.x, %3\n%5 = MUL %2.x, %0\n"
+         "%6 = MAD %4.x, %1, %5\nOUTPUT color %6\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = UNIFORM 0\n%3 = LRP %2.x, %0, %1\nOUTPUT color %3\n"},
+        {"t + y*(1 - t) blends towards 1", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n%3 = ADD %2, -%0.w\n"
+         "%4 = MAD_SAT %1.w, %3.x, %0.w\nOUTPUT color %4\n",
+         "%0 = CONST 1 1 1 1\n%1 = INPUT color0\n%2 = INPUT color1\n%3 = LRP_SAT %1.w, %0, %2.w\nOUTPUT color %3\n"},
+    };
+    for (const Row& row : rows) check(opt::formLerp, row);
+}
+
+TEST(Lerp, leavesSumsThatAreNotBlends) {
+    const Row rows[] = {
+        {"the weights come from different values", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n"
+         "%3 = ADD %2, -%1.w\n%4 = MUL %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n", nullptr},
+        {"1 + t is no complement", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n%3 = ADD %2, %0.w\n"
+         "%4 = MUL %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n", nullptr},
+        {"2 - t is no complement", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 2\n%3 = ADD %2, -%0.w\n"
+         "%4 = MUL %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n", nullptr},
+        {"a saturated product", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n%3 = ADD %2, -%0.w\n"
+         "%4 = MUL_SAT %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n", nullptr},
+        {"the weight read in other lanes", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 1\n%3 = ADD %2, -%0\n"
+         "%4 = MUL %1, %3.x\n%5 = MAD %0, %0.w, %4\nOUTPUT color %5\n", nullptr},
+    };
+    for (const Row& row : rows) check(opt::formLerp, row);
+}
+
+TEST(ProjectiveLookups, aLookupAtAQuotientByWIsTxp) {
+    const Row rows[] = {
+        {"p.xy / p.w", "%0 = INPUT texcoord2\n%1 = DIV %0.xyyy, %0.w\n%2 = TEX %1, 0 RECT\nOUTPUT color %2\n",
+         "%0 = INPUT texcoord2\n%1 = TXP %0.xyzw, 0 RECT\nOUTPUT color %1\n"},
+        {"-p.zyx / -p.x on a 3D target", "%0 = INPUT texcoord2\n%1 = DIV -%0.zyxx, -%0.x\n%2 = TEX_SAT %1, 1 3D\n"
+         "OUTPUT color %2\n",
+         "%0 = INPUT texcoord2\n%1 = TXP_SAT -%0.zyxx, 1 3D\nOUTPUT color %1\n"},
+    };
+    for (const Row& row : rows) check(opt::formProjectiveLookups, row);
+    const Row unchanged[] = {
+        {"a cube map", "%0 = INPUT texcoord2\n%1 = DIV %0, %0.w\n%2 = TEX %1, 0 CUBE\nOUTPUT color %2\n", nullptr},
+        {"divisors from two components", "%0 = INPUT texcoord2\n%1 = DIV %0, %0.wzzz\n%2 = TEX %1, 0 2D\n"
+         "OUTPUT color %2\n", nullptr},
+        {"a divisor from another value", "%0 = INPUT texcoord2\n%1 = INPUT texcoord1\n%2 = DIV %0, %1.w\n"
+         "%3 = TEX %2, 0 2D\nOUTPUT color %3\n", nullptr},
+        {"a negated numerator only", "%0 = INPUT texcoord2\n%1 = DIV -%0, %0.w\n%2 = TEX %1, 0 2D\nOUTPUT color %2\n",
+         nullptr},
+        {"a saturated quotient", "%0 = INPUT texcoord2\n%1 = DIV_SAT %0, %0.w\n%2 = TEX %1, 0 2D\nOUTPUT color %2\n",
+         nullptr},
+    };
+    for (const Row& row : unchanged) check(opt::formProjectiveLookups, row);
 }
 
 TEST(ConstantPacking, sharesVectorsBetweenConstants) {

@@ -139,7 +139,7 @@ private:
                                   Op::Sge, Op::Cmp, Op::Lrp, Op::Abs, Op::Flr, Op::Frc, Op::Rcp, Op::Rsq,
                                   Op::Ex2, Op::Lg2, Op::Pow, Op::Sin, Op::Cos, Op::Dp3, Op::Dp4, Op::Dph,
                                   Op::Xpd, Op::Lit, Op::Dst};
-        switch (below(14)) {
+        switch (below(17)) {
             case 0: {  // a product added once, sometimes saturated, sometimes shared
                 std::uint32_t m = emit(Op::Mul, source(), source(), {}, chance(4));
                 emit(Op::Add, source(), read(m, chance(2)));
@@ -215,6 +215,52 @@ private:
             case 10:
                 constant();
                 break;
+            case 11: {  // lanes of an input worked on alike, then gathered or read one lane each
+                static const Op kAlike[] = {Op::Add, Op::Mul, Op::Mad, Op::Min, Op::Slt, Op::Frc, Op::Div};
+                const Src v = read(values_[std::size_t(below(6))], chance(4));
+                Src lanes[4];
+                for (Src& lane : lanes) {
+                    Src x = v;
+                    for (auto& z : x.swz) z = std::uint8_t(below(4));
+                    const Op op = chance(5) ? Op::Mov : kAlike[below(int(sizeof kAlike / sizeof kAlike[0]))];
+                    lane = op == Op::Mov ? x : read(emit(op, x, read(constant()), read(constant())));
+                    const std::uint8_t k = std::uint8_t(below(4));
+                    for (auto& z : lane.swz) z = k;
+                }
+                if (chance(2)) {
+                    Inst vec;
+                    vec.op = Op::Vec;
+                    vec.nsrc = 4;
+                    for (int c = 0; c < 4; ++c) vec.src[c] = lanes[c];
+                    push(vec);
+                } else {
+                    emit(Op::Add, read(emit(Op::Mul, lanes[0], lanes[1])), read(emit(Op::Max, lanes[2], lanes[3])));
+                }
+                break;
+            }
+            case 12: {  // a blend written out: x*t + y*(1 - t), or t + y*(1 - t)
+                const Src t = source(), x = source(), y = source();
+                Src minusT = t;
+                minusT.neg = !t.neg;
+                const Src u = read(emit(Op::Add, read(constant(1.0f)), minusT));
+                const Src yu = read(emit(Op::Mul, y, u));
+                if (chance(3)) emit(Op::Mad, y, u, t);
+                else emit(Op::Add, read(emit(Op::Mul, x, t)), yu);
+                break;
+            }
+            case 13: {  // a lookup at a quotient by w
+                Src p = source();
+                Src w = p;
+                for (auto& z : w.swz) z = 3;
+                Inst tex;
+                tex.op = Op::Tex;
+                tex.nsrc = 1;
+                tex.src[0] = read(emit(Op::Div, p, w));
+                tex.index = std::uint16_t(below(2));
+                tex.target = std::uint8_t(below(5));
+                push(tex);
+                break;
+            }
             default:
                 emit(kOps[below(int(sizeof kOps / sizeof kOps[0]))], source(), source(), source(), chance(6));
                 break;
@@ -228,12 +274,15 @@ private:
 
 // A lookup that is finite for every coordinate and differs by unit, target
 // and lane. Like a texture unit, it reads only the coordinate lanes its
-// target has (and w for the projective and bias forms).
-Vec4 sample(Op op, int unit, TexTarget target, const Vec4& coordinate) {
+// target has (and w for the bias form), the projective form divided by w.
+Vec4 sample(Op op, int unit, TexTarget target, const Vec4& given) {
     const int dimensions = target == Tex1D ? 1 : target == Tex2D || target == TexRect ? 2 : 3;
+    Vec4 coordinate = given;
+    if (op == Op::Txp)
+        for (int c = 0; c < 3; ++c) coordinate[c] = given[c] / given[3];
     float mix = float(unit) * 0.11f + float(target) * 0.05f;
     for (int c = 0; c < 4; ++c) {
-        if (c >= dimensions && !(c == 3 && op != Op::Tex)) continue;
+        if (c >= dimensions && !(c == 3 && op == Op::Txb)) continue;
         float x = std::isfinite(coordinate[c]) ? coordinate[c] : 0.25f;
         mix += std::fmod(std::fabs(x) * (0.37f + 0.1f * float(c)), 1.0f);
     }
@@ -332,8 +381,12 @@ const NamedPass kPasses[] = {
     {"mad", [](Function& f) { opt::fuseMultiplyAdd(f); }},
     {"saturate", [](Function& f) { opt::formSaturate(f); }},
     {"pack", [](Function& f) { opt::packConstants(f); }},
+    {"lerp", [](Function& f) { opt::formLerp(f); }},
+    {"projective", [](Function& f) { opt::formProjectiveLookups(f); }},
+    {"vectorize", [](Function& f) { opt::vectorize(f); }},
     {"optimize", opt::optimize},
 };
+const int kSinglePasses = int(sizeof kPasses / sizeof kPasses[0]) - 1;
 
 TEST(RandomPrograms, everyPassKeepsWhatTheProgramComputes) {
     int compared = 0, skipped = 0;
@@ -370,7 +423,7 @@ TEST(RandomPrograms, passesInRandomOrderKeepWhatTheProgramComputes) {
         Function f = original;
         std::string applied;
         for (int i = 0; i < 12; ++i) {
-            const NamedPass& pass = kPasses[order() % 7];
+            const NamedPass& pass = kPasses[order() % kSinglePasses];
             pass.run(f);
             applied += std::string(" ") + pass.name;
             ASSERT_EQ(validate(f), "") << "after" << applied << ", seed " << seed << "\n" << print(original);
