@@ -205,6 +205,20 @@ bool foldConstants(Function& f) {
                 }
                 break;
             }
+            case Op::Rcp: {
+                // An RSQ's value is 0, infinite or between 2^-64 and 2^75, where
+                // two reciprocals give it back within rounding.
+                const Src& r = inst.src[0];
+                const Inst& inner = f.insts[r.def];
+                rewritten = inner.op == Op::Rcp && !inner.sat && f.insts[inner.src[0].def].op == Op::Rsq &&
+                            !f.insts[inner.src[0].def].sat;
+                if (rewritten) {
+                    Src x = inner.src[0];
+                    x.neg = x.neg != r.neg;
+                    become(inst, Op::Mov, x);
+                }
+                break;
+            }
             case Op::Abs:
                 if (inst.src[0].neg) inst.src[0].neg = false;
                 else if (inUnitRange(f, inst.src[0])) become(inst, Op::Mov, inst.src[0]);

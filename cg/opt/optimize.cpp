@@ -10,11 +10,13 @@ void optimize(ir::Function& f) {
     for (int round = 0; round < kMaxRounds; ++round) {
         bool changed = false;
         changed |= foldConstants(f);
+        changed |= splitDivisions(f);
         changed |= propagateCopies(f);
         changed |= eliminateCommonSubexpressions(f);
         changed |= formSaturate(f);
         changed |= fuseMultiplyAdd(f);
         changed |= formLerp(f);
+        changed |= formDots(f);
         changed |= formProjectiveLookups(f);
         changed |= vectorize(f);
         changed |= eliminateDeadCode(f);

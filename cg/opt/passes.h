@@ -17,12 +17,18 @@ namespace cgc::opt {
 
 // Instructions whose sources are all constants become constants (never a NaN
 // or an infinity), and the identities that are exact in IEEE arithmetic are
-// applied: x*1, x*-1, x+0, x/c as x*(1/c), a MAD with constant factors,
-// MIN/MAX/CMP of equal sources, a CMP on a constant that picks one side, a
-// CMP on -SLT(p, 0) or -SLT(0, p) as a CMP on p or -p, a VEC whose lanes come
-// from one value, a saturate of a value already in [0, 1], a KIL that never
-// fires.
+// applied: x*1, x*-1, x+0, x/c as x*(1/c), 1/(1/rsq(x)) as rsq(x) (whose
+// values are never where a reciprocal leaves the normal range), a MAD with
+// constant factors, MIN/MAX/CMP of equal sources, a CMP on a constant that
+// picks one side, a CMP on -SLT(p, 0) or -SLT(0, p) as a CMP on p or -p, a
+// VEC whose lanes come from one value, a saturate of a value already in
+// [0, 1], a KIL that never fires.
 bool foldConstants(ir::Function& f);
+
+// A DIV whose divisor reads one component (other than a constant's) becomes
+// a MUL by an RCP of it, which is what the back end makes of it, so that the
+// reciprocal can be shared and the product fused.
+bool splitDivisions(ir::Function& f);
 
 // Reads through MOVs without saturate and through VEC lanes, composing
 // swizzles and negation; lanes a source does not read get a canonical
@@ -60,8 +66,14 @@ bool vectorize(ir::Function& f);
 // LRP(t, x, y) (x = 1 in the last), which is defined as that sum.
 bool formLerp(ir::Function& f);
 
+// A sum of three or four products of components of one value with
+// components of another, or with constants (a chain of MAD and ADD ending in
+// a MUL or a plain component), becomes a DP3 or DP4 adding in the same order.
+bool formDots(ir::Function& f);
+
 // A TEX (other than a cube map's) whose coordinate lanes are one value's
-// lanes divided by one of its components becomes a TXP of that value.
+// lanes divided by one of its components (a DIV, or a MUL by an RCP) becomes
+// a TXP of that value.
 bool formProjectiveLookups(ir::Function& f);
 
 // All of the above to a fixed point (with a cap on rounds).

@@ -196,6 +196,13 @@ const Row kRows[] = {
      ARB_C "MUL result.color, c, {1, 0.9, 0.7, 1};\nEND\n"},
     {"anInversionThatKeepsAlpha", "R", 2, 2, IMAGE "  return float4(1 - c.rgb, c.a);\n}\n",
      ARB_C "MAD result.color, c, {-1, -1, -1, 1}, {1, 1, 1, 0};\nEND\n"},
+    {"luminanceWrittenAsAWeightedSum", "R", 3, 3,
+     IMAGE "  float y = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;\n  return float4(y, y, y, c.a);\n}\n",
+     ARB_C "DP3 result.color.xyz, c, {0.299, 0.587, 0.114, 0};\nMOV result.color.w, c.w;\nEND\n"},
+    {"twoQuotientsByOneUniform", "RR", 5, 5,
+     "float4 main(float2 tc : TEXCOORD0, uniform samplerRECT fg, uniform samplerRECT bg, uniform float s) : COLOR {\n"
+     "  return texRECT(fg, tc) / s + texRECT(bg, tc) / s;\n}\n",
+     ARB_AB "RCP t.x, program.local[0].x;\nMUL a, a, t.x;\nMAD result.color, b, t.x, a;\nEND\n"},
     {"aDesaturation", "R", 4, 4,
      "float4 main(float2 tc : TEXCOORD0, uniform samplerRECT image, uniform float amount) : COLOR {\n"
      "  float4 c = texRECT(image, tc);\n  float y = dot(c.rgb, float3(0.299, 0.587, 0.114));\n"
@@ -266,6 +273,15 @@ const Row kRows[] = {
      "float4 main(float3 n : TEXCOORD2) : COLOR {\n  return float4(normalize(n) * 0.5 + 0.5, 1);\n}\n",
      "!!ARBfp1.0\nTEMP n;\nDP3 n.w, fragment.texcoord[2], fragment.texcoord[2];\nRSQ n.w, n.w;\n"
      "MUL n.xyz, fragment.texcoord[2], n.w;\nMAD result.color.xyz, n, 0.5, 0.5;\nMOV result.color.w, 1;\nEND\n"},
+    {"aVectorDividedByItsLength", "", 4, 4,
+     "float4 main(float3 v : TEXCOORD2) : COLOR {\n  return float4(v / length(v), 1);\n}\n",
+     "!!ARBfp1.0\nTEMP n;\nDP3 n.w, fragment.texcoord[2], fragment.texcoord[2];\nRSQ n.w, n.w;\n"
+     "MUL result.color.xyz, fragment.texcoord[2], n.w;\nMOV result.color.w, 1;\nEND\n"},
+    {"aRepeatingRampFromAPeriodAndPhase", "", 3, 3,
+     "float4 main(float4 c : COLOR0, uniform float period, uniform float phase) : COLOR {\n"
+     "  return frac(c / period + phase);\n}\n",
+     "!!ARBfp1.0\nTEMP t;\nRCP t.x, program.local[0].x;\nMAD t, fragment.color, t.x, program.local[1].x;\n"
+     "FRC result.color, t;\nEND\n"},
     {"aDistortionByADependentLookup", "RR", 3, 3,
      "float4 main(float2 tc : TEXCOORD0, uniform samplerRECT image, uniform samplerRECT offsets) : COLOR {\n"
      "  return texRECT(image, tc + texRECT(offsets, tc).xy * 2);\n}\n",

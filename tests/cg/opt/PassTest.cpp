@@ -91,6 +91,9 @@ TEST(ConstantFolding, foldsAndAppliesExactIdentities) {
          "%0 = INPUT color0\n%1 = ABS %0\nOUTPUT color %1\n"},
         {"a KIL that can never fire goes", "%0 = INPUT color0\n%1 = CONST 0 1 2 3\nKIL %1\nOUTPUT color %0\n",
          "%0 = INPUT color0\nOUTPUT color %0\n"},
+        {"the reciprocal of a reciprocal square root's reciprocal is that root",
+         "%0 = INPUT color0\n%1 = DP3 %0, %0\n%2 = RSQ %1.x\n%3 = RCP %2.x\n%4 = RCP -%3.y\nOUTPUT color %4\n",
+         "%0 = INPUT color0\n%1 = DP3 %0, %0\n%2 = RSQ %1.x\n%3 = MOV -%2.x\nOUTPUT color %3\n"},
         {"a CMP on p < 0 is a CMP on p", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0\n%3 = SLT %0, %2.x\n"
          "%4 = CMP -%3, %0, %1\nOUTPUT color %4\n",
          "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CMP %0, %0, %1\nOUTPUT color %2\n"},
@@ -125,6 +128,8 @@ TEST(ConstantFolding, leavesWhatWouldChangeANaNOrAnInfinity) {
         {"a KIL that fires", "%0 = CONST 0 0 -1 0\nKIL %0\n", nullptr},
         {"a CMP on a constant that picks both sides", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST -1 1 -1 0\n"
          "%3 = CMP %2, %0, %1\nOUTPUT color %3\n", nullptr},
+        {"the reciprocal of any other reciprocal, which may have left the normal range",
+         "%0 = INPUT color0\n%1 = RCP %0.x\n%2 = RCP %1.x\nOUTPUT color %2\n", nullptr},
         {"a CMP on p >= 0, which a NaN fails", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0\n"
          "%3 = SGE %0, %2.x\n%4 = CMP -%3, %1, %0\nOUTPUT color %4\n", nullptr},
         {"a CMP on a comparison with 0.5", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = CONST 0.5\n"
@@ -454,6 +459,54 @@ TEST(ProjectiveLookups, aLookupAtAQuotientByWIsTxp) {
          nullptr},
     };
     for (const Row& row : unchanged) check(opt::formProjectiveLookups, row);
+}
+
+TEST(Divisions, aDivisionByOneComponentIsAProductByItsReciprocal) {
+    const Row rows[] = {
+        {"by an input's component", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = DIV_SAT %0, %1.w\nOUTPUT color %2\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = RCP %1.w\n%3 = MUL_SAT %0, %2.x\nOUTPUT color %3\n"},
+        {"by a reduction, read in every lane", "%0 = INPUT color0\n%1 = DP3 %0, %0\n%2 = DIV %0, -%1\n"
+         "OUTPUT color %2\n",
+         "%0 = INPUT color0\n%1 = DP3 %0, %0\n%2 = RCP -%1.x\n%3 = MUL %0, %2.x\nOUTPUT color %3\n"},
+    };
+    for (const Row& row : rows) check(opt::splitDivisions, row);
+    const Row unchanged[] = {
+        {"by several components", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = DIV %0, %1.xyyy\nOUTPUT color %2\n",
+         nullptr},
+        {"by a constant", "%0 = INPUT color0\n%1 = CONST 0 1 2 3\n%2 = DIV %0, %1.x\nOUTPUT color %2\n", nullptr},
+    };
+    for (const Row& row : unchanged) check(opt::splitDivisions, row);
+}
+
+TEST(Dots, sumsOfProductsOfComponentsBecomeOneDot) {
+    const Row rows[] = {
+        {"weights on three components", "%0 = INPUT color0\n%1 = CONST 0.3 0.6 0.1 0\n%2 = MUL %0.y, %1.y\n"
+         "%3 = MAD %0.x, %1.x, %2.x\n%4 = MAD %0.z, %1.z, %3.x\nOUTPUT color %4\n",
+         "%0 = CONST 0.6 0.3 0.1 0\n%1 = INPUT color0\n%2 = DP3 %1.yxzy, %0\nOUTPUT color %2\n"},
+        {"a component's sign goes on its weight", "%0 = INPUT color0\n%1 = CONST 0.3 0.6 0.1 0\n%2 = MUL %0.y, %1.y\n"
+         "%3 = MAD -%0.x, %1.x, %2.x\n%4 = MAD %0.z, %1.z, %3.x\nOUTPUT color %4\n",
+         "%0 = CONST 0.6 -0.3 0.1 0\n%1 = INPUT color0\n%2 = DP3 %1.yxzy, %0\nOUTPUT color %2\n"},
+        {"a sum of four components", "%0 = INPUT color0\n%1 = ADD %0.x, %0.y\n%2 = ADD %1.x, %0.z\n"
+         "%3 = ADD_SAT %2.x, %0.w\nOUTPUT color %3\n",
+         "%0 = CONST 1 1 1 1\n%1 = INPUT color0\n%2 = DP4_SAT %1.yxzw, %0\nOUTPUT color %2\n"},
+        {"products of two values' components", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0.x, %1.z\n"
+         "%3 = MAD %1.y, %0.y, %2.x\n%4 = MAD %0.z, %1.x, %3.x\nOUTPUT color %4\n",
+         "%0 = INPUT color0\n%1 = INPUT color1\n%2 = DP3 %0.xyzx, %1.zyxz\nOUTPUT color %2\n"},
+    };
+    for (const Row& row : rows) check(opt::formDots, row);
+    const Row unchanged[] = {
+        {"two products", "%0 = INPUT color0\n%1 = CONST 0.3 0.6 0.1 0\n%2 = MUL %0.y, %1.y\n"
+         "%3 = MAD %0.x, %1.x, %2.x\nOUTPUT color %3\n", nullptr},
+        {"a partial sum read elsewhere", "%0 = INPUT color0\n%1 = CONST 0.3 0.6 0.1 0\n%2 = MUL %0.y, %1.y\n"
+         "%3 = MAD %0.x, %1.x, %2.x\n%4 = MAD %0.z, %1.z, %3.x\n%5 = ADD %4, %3\nOUTPUT color %5\n", nullptr},
+        {"components of three values", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = INPUT texcoord0\n"
+         "%3 = MUL %0.x, %1.x\n%4 = MAD %0.y, %1.y, %3.x\n%5 = MAD %0.z, %2.z, %4.x\nOUTPUT color %5\n", nullptr},
+        {"products of two values with mixed signs", "%0 = INPUT color0\n%1 = INPUT color1\n%2 = MUL %0.x, %1.y\n"
+         "%3 = MAD -%0.y, %1.x, %2.x\n%4 = MAD %0.z, %1.z, %3.x\nOUTPUT color %4\n", nullptr},
+        {"a sum that differs by lane", "%0 = INPUT color0\n%1 = ADD %0, %0.y\n%2 = ADD %1, %0.z\nOUTPUT color %2\n",
+         nullptr},
+    };
+    for (const Row& row : unchanged) check(opt::formDots, row);
 }
 
 TEST(ConstantPacking, sharesVectorsBetweenConstants) {
