@@ -22,9 +22,11 @@
 #include "cg/opt/passes.h"
 #include "cg/sema/sema.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -167,7 +169,8 @@ inline bool readIncluded(const std::string& path, std::string* text, std::string
     return false;
 }
 
-// "NAME:LINE:COL: error: ", where NAME may come from #line and hold anything.
+// "NAME:LINE:COL: error: ", where NAME may come from #line and hold
+// anything, or nothing.
 inline bool located(const std::string& error) {
     for (std::size_t at = error.find(": error: "); at != std::string::npos; at = error.find(": error: ", at + 1)) {
         std::size_t i = at, numbers = 0;
@@ -177,7 +180,7 @@ inline bool located(const std::string& error) {
             if (!digits || i == 0 || error[i - 1] != ':') break;
             --i, ++numbers;
         }
-        if (numbers == 2 && i > 0) return true;
+        if (numbers == 2) return true;
     }
     return false;
 }
@@ -340,13 +343,17 @@ struct Tally {
     long compared = 0, excused = 0;
 };
 
-// Runs `before` and `after` on every fragment of the field; "" or the first
-// difference that rounding cannot explain, with the pixel.
+// Runs `before` and `after` on the fragments of the field; "" or the first
+// difference that rounding cannot explain, with the pixel. A long program
+// runs on fewer fragments, spread over the field, so that no more than
+// `budget` instructions are run in all.
 inline std::string compareOnCpu(const Function& before, const Function& after, const std::vector<Fragment>& field,
-                                Tally* tally = nullptr) {
+                                Tally* tally = nullptr, std::size_t budget = SIZE_MAX) {
     const std::vector<std::uint8_t> usedBefore = cgc::ir::usedComponents(before),
                                     usedAfter = cgc::ir::usedComponents(after);
-    for (std::size_t p = 0; p < field.size(); ++p) {
+    const std::size_t length = before.insts.size() + after.insts.size() + 1;
+    const std::size_t runs = std::max<std::size_t>(1, std::min(field.size(), budget / length));
+    for (std::size_t p = 0; p < field.size(); p += field.size() / runs) {
         const std::string why =
             differs(run(before, usedBefore, field[p]).result, run(after, usedAfter, field[p]).result);
         const bool excused = !why.empty() && fragile(before, usedBefore, field[p]);
