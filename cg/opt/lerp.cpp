@@ -36,9 +36,9 @@ bool product(const Function& f, const Src& s, Src* a, Src* b) {
     const Inst& mul = f.insts[s.def];
     if (mul.op != Op::Mul || mul.sat) return false;
     *a = through(s, mul.src[0]);
-    Src unsigned_ = s;
-    unsigned_.neg = false;  // the sign stays on the first factor
-    *b = through(unsigned_, mul.src[1]);
+    Src plain = s;
+    plain.neg = false;  // the sign stays on the first factor
+    *b = through(plain, mul.src[1]);
     return true;
 }
 

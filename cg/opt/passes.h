@@ -1,8 +1,9 @@
 // The optimizer: passes over the SSA IR in the manner of QBE and Mesa's NIR.
 // Each pass returns whether it changed anything; optimize repeats them until
 // none does. Every pass keeps what the function computes (within float
-// rounding: a division by a constant becomes a multiplication by its
-// reciprocal, as the back end would make it anyway), keeps SSA order and
+// rounding: a division becomes a multiplication by a reciprocal, as the back
+// end would make it anyway, and a blend or a sum of products written out
+// becomes the LRP or DP3 that a GPU rounds its own way), keeps SSA order and
 // runs in time linear in the function's size.
 //
 // Two differences from IEEE arithmetic are accepted, as on the GPUs these
