@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 
 namespace cgc {
 
@@ -142,9 +144,15 @@ TypeId Analyzer::declaredType(TypeId base, const ast::Declarator& d, const ast::
 
 int Analyzer::arraySize(const ast::Expr* size) {
     double v;
-    if (!constantNumber(size, &v) || v != double(std::int64_t(v)) || v < 1)
+    // Tested as a double: converting one past any integer's range is undefined,
+    // here and in constantNumber.
+    if (!constantNumber(size, &v) || !std::isfinite(v) || v < 1 || v != std::floor(v))
         fail(size->loc, "array size must be a positive integer constant");
-    if (v > kMaxRegisters) fail(size->loc, "array size " + std::to_string(std::int64_t(v)) + " is too large");
+    if (v > kMaxRegisters) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.15g", v);
+        fail(size->loc, std::string("array size ") + text + " is too large");
+    }
     return int(v);
 }
 
@@ -163,14 +171,14 @@ bool Analyzer::constantNumber(const ast::Expr* e, double* value, int depth) cons
             return true;
         case ast::Expr::Binary: {
             if (!constantNumber(e->args[0], &a, depth + 1) || !constantNumber(e->args[1], &b, depth + 1)) return false;
-            bool integral = a == double(std::int64_t(a)) && b == double(std::int64_t(b));
+            bool integral = a == std::trunc(a) && b == std::trunc(b);
             switch (e->op) {
                 case ast::Operator::Add: *value = a + b; return true;
                 case ast::Operator::Sub: *value = a - b; return true;
                 case ast::Operator::Mul: *value = a * b; return true;
                 case ast::Operator::Div:
                     if (b == 0) return false;
-                    *value = integral ? double(std::int64_t(a / b)) : a / b;
+                    *value = integral ? std::trunc(a / b) : a / b;
                     return true;
                 default: return false;
             }
@@ -178,7 +186,7 @@ bool Analyzer::constantNumber(const ast::Expr* e, double* value, int depth) cons
         case ast::Expr::Cast: {
             if (!constantNumber(e->args[0], &a, depth + 1)) return false;
             bool toInt = e->type.name == "int";
-            *value = toInt ? double(std::int64_t(a)) : a;
+            *value = toInt ? std::trunc(a) : a;
             return true;
         }
         case ast::Expr::Name: {
