@@ -2,6 +2,9 @@
 // and the places (parts of variables) that assignments write.
 #include "cg/lower/lowerer.h"
 
+#include <cmath>
+#include <cstdio>
+
 namespace cgc::lowering {
 
 using ast::Expr;
@@ -453,8 +456,13 @@ int Lowerer::constantIndex(const Expr* index, int bound, TypeId of) {
     // Inside a loop that may have broken off, the index matters only where it has not.
     if (!b_.constantOf(s, k) && (assumed_.empty() || !knownUnderAssumptions(s, k)))
         fail(index->loc, "array index must be a compile-time constant");
-    if (k[0] < 0 || k[0] >= float(bound))
-        fail(index->loc, "index " + std::to_string(int(k[0])) + " is out of range for a " + quoted(types_.name(of)));
+    if (!(k[0] >= 0 && k[0] < float(bound))) {
+        // Shown as an int only where one holds it: converting -1e30 is undefined.
+        char shown[32];
+        if (std::fabs(k[0]) < 1e9f) std::snprintf(shown, sizeof shown, "%d", int(k[0]));
+        else std::snprintf(shown, sizeof shown, "%.9g", double(k[0]));
+        fail(index->loc, "index " + std::string(shown) + " is out of range for a " + quoted(types_.name(of)));
+    }
     return int(k[0]);
 }
 

@@ -68,6 +68,8 @@ const Bad kBad[] = {
      "test.cg:1:71: error: array size must be a positive integer constant"},
     {"index past the end", entry("  float w[3] = {1, 2, 3};\n  return w[3];"),
      "test.cg:3:12: error: index 3 is out of range for a 'float[3]'"},
+    {"index far below the start", entry("  float w[3] = {1, 2, 3};\n  return w[-1e30];"),
+     "test.cg:3:12: error: index -1.00000002e+30 is out of range for a 'float[3]'"},
     {"index past the end after unrolling", entry("  float w[3] = {1, 2, 3};\n  float s = 0;\n  for (int i = 0; i <= 3; i++) s += w[i];\n  return s;"),
      "test.cg:4:39: error: index 3 is out of range for a 'float[3]'"},
     {"recursion", entry("  return f(c.x);", "float f(float x) { return x > 0 ? f(x - 1) : 0; }\n"),
