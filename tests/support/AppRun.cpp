@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,14 @@ std::string runCommand(const std::string& command, int* status) {
 }
 
 namespace {
+
+// The visible windows titled as the program's, whoever made them.
+std::vector<unsigned long> programWindows() {
+    std::istringstream ids(runCommand("xdotool search --onlyvisible --name '^2D Heat Equation$' 2>/dev/null"));
+    std::vector<unsigned long> windows;
+    for (unsigned long id; ids >> id;) windows.push_back(id);
+    return windows;
+}
 
 std::string shaderInstalledBesideBinary() {
     const std::string binary = HEAT2D_BINARY;
@@ -111,6 +120,16 @@ AppRun::~AppRun() {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
+    // The server destroys the window a moment after the process has gone;
+    // until then the next run's search for its own window would find this one.
+    if (window_ != 0) {
+        waitUntil(
+            [&] {
+                const std::vector<unsigned long> windows = programWindows();
+                return std::find(windows.begin(), windows.end(), window_) == windows.end();
+            },
+            5);
+    }
     if (outFd_ >= 0) close(outFd_);
     runCommand("rm -rf '" + dir_ + "'");
 }
@@ -159,9 +178,8 @@ unsigned long AppRun::waitForWindow(double seconds) {
     waitUntil(
         [&] {
             if (!running()) return true;
-            const std::string ids =
-                runCommand("xdotool search --onlyvisible --name '^2D Heat Equation$' 2>/dev/null");
-            window_ = std::strtoul(ids.c_str(), nullptr, 10);
+            const std::vector<unsigned long> windows = programWindows();
+            window_ = windows.empty() ? 0 : windows.front();
             return window_ != 0;
         },
         seconds);

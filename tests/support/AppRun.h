@@ -50,6 +50,7 @@ public:
     std::vector<std::string> outputLines();
 
     bool running();
+    pid_t pid() const { return pid_; }
     // Exit status once the process has ended normally; -1 on timeout, -2 when
     // it died from a signal (signal number in lastSignal()).
     int waitForExit(double seconds);
