@@ -52,7 +52,7 @@ bool scalarOperands(Opcode op) {
 
 class Writer {
 public:
-    Writer(const Program& p, const Placement& pl) : p_(p), pl_(pl) {}
+    explicit Writer(const Placement& pl) : pl_(pl) {}
 
     void instruction(const Instruction& mi, std::string& out) const {
         out += opcodeName(mi.op);
@@ -182,7 +182,6 @@ private:
         }
     }
 
-    const Program& p_;
     const Placement& pl_;
 };
 
@@ -215,7 +214,7 @@ std::string emit(const Program& program, const Placement& placement, const std::
         }
         out += "};\n";
     }
-    Writer writer(program, placement);
+    Writer writer(placement);
     out.reserve(out.size() + program.code.size() * 40);
     for (const Instruction& mi : program.code) writer.instruction(mi, out);
     out += "END\n";
