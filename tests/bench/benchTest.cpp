@@ -215,17 +215,22 @@ const RowKeys quickRows = {
     {"heat_step_cpu_ref@64x64", "Mcells/s"}, {"heat_step_gpu_vs_cpu@64x64", "ratio"},
     {"heat_step_gpu@256x256", "Mcells/s"},   {"heat_step_cpu_ref@256x256", "Mcells/s"},
     {"heat_step_gpu_vs_cpu@256x256", "ratio"},
+    {"heat_program_instructions", "instructions"}, {"heat_program_temporaries", "temporaries"},
+    {"copy_program_instructions", "instructions"}, {"copy_program_temporaries", "temporaries"},
+    {"compile_heat_program", "ms"},
 };
 
-// Each row once with a finite value, positive for the quick rows (a count
-// may be 0); returns their keys.
+bool isCount(const std::string& unit) { return unit == "instructions" || unit == "temporaries"; }
+
+// Each row once with a finite value, positive for the quick rows but counts
+// (a program may need no temporaries); returns their keys.
 RowKeys checkedRowKeys(const std::vector<bench::Row>& rows) {
     RowKeys seen;
     for (const bench::Row& row : rows) {
         const std::string key = row.name.rfind("heat_step_", 0) == 0 ? row.name + "@" + row.size : row.name;
         EXPECT_TRUE(seen.insert({key, row.unit}).second) << "twice: " << key;
         EXPECT_TRUE(std::isfinite(row.value) && row.value >= 0) << key << " = " << row.value;
-        if (quickRows.count({key, row.unit})) {
+        if (quickRows.count({key, row.unit}) && !isCount(row.unit)) {
             EXPECT_GT(row.value, 0) << key;
         }
     }
@@ -316,6 +321,38 @@ TEST(BenchRun, QuickRunPrintsEveryRowInBothFormats) {
     for (size_t i = 0; i < table.rows.size(); ++i) {
         EXPECT_EQ(table.rows[i].name, fromJson[i].name);
         EXPECT_EQ(table.rows[i].size, fromJson[i].size);
+    }
+}
+
+// The shipped programs as the compiler emits them: the heat step within
+// 1.10 x the 23 instructions of a hand-written one, the copy a single TEX
+// straight into the result, and the compile well under a frame's worth.
+TEST(BenchRun, ShippedProgramsCompileWithinTheirBoundsAndQuickly) {
+    int exitCode = -1;
+    const std::string text = runBench("--quick --json", &exitCode);
+    ASSERT_EQ(exitCode, 0) << text;
+    std::vector<bench::Row> rows;
+    ASSERT_NO_THROW(rows = jsonRows(JsonReader(text).document())) << text;
+    const struct {
+        const char* name;
+        const char* size;
+        double least, most;
+    } bounds[] = {
+        {"heat_program_instructions", "HeatShader.cg", 1, 25},
+        {"heat_program_temporaries", "HeatShader.cg", 1, 25},
+        {"copy_program_instructions", "copy", 1, 1},
+        {"copy_program_temporaries", "copy", 0, 0},
+        {"compile_heat_program", "HeatShader.cg", 1e-6, 100},
+    };
+    for (const auto& b : bounds) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const bench::Row& r) { return r.name == b.name; });
+        ASSERT_NE(row, rows.end()) << "no row " << b.name << "\n" << text;
+        EXPECT_EQ(row->size, b.size) << b.name;
+        EXPECT_GE(row->value, b.least) << b.name;
+        EXPECT_LE(row->value, b.most) << b.name;
+        if (isCount(row->unit)) {
+            EXPECT_EQ(row->value, std::round(row->value)) << b.name << " is a count";
+        }
     }
 }
 
