@@ -48,9 +48,8 @@ Src clampedValue(const Function& f, const Inst& outer, std::uint8_t used, std::u
 // A clamp of a VEC that nothing else reads goes into its lanes when every
 // lane can take it: a producer read only by this VEC saturates itself, and a
 // constant is clamped. The back end then writes the lanes in place with no
-// clamping copy after them.
-// Lanes given new constants in this walk read past the end until the commit,
-// so each VEC is done at most once a walk (`done`).
+// clamping copy after them. Lanes given new constants read past the end of
+// the function until the commit, so each VEC is done at most once a walk.
 bool saturateLanes(Function& f, std::uint32_t v, std::uint8_t lanes, const std::vector<std::uint32_t>& uses,
                    NewConstants& added, std::vector<bool>& done) {
     if (done[v]) return false;
@@ -83,8 +82,9 @@ bool saturateLanes(Function& f, std::uint32_t v, std::uint8_t lanes, const std::
         if (moves[c]) {
             s = added.add(clamped[c], vec.origin);
             for (auto& k : s.swz) k = std::uint8_t(c);
+        } else if (def.op != Op::Const && def.op != Op::Slt && def.op != Op::Sge) {
+            def.sat = true;
         }
-        else if (def.op != Op::Const && def.op != Op::Slt && def.op != Op::Sge) def.sat = true;
     }
     return true;
 }
