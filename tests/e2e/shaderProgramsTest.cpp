@@ -11,6 +11,7 @@
 #include <cmath>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,9 @@ struct Variant {
     Diagonals diagonals;  // how soon a click's heat reaches its diagonal neighbours
     bool heldSource;      // kSourceCell stays at full heat, and the total grows
 };
+
+// Test listings name a variant rather than dump its bytes.
+void PrintTo(const Variant& v, std::ostream* out) { *out << v.name; }
 
 // Slower than the shipped step, so a click's first spreading lasts long
 // enough for screenshots to catch it.
