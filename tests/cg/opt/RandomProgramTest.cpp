@@ -532,6 +532,12 @@ double secondsToOptimize(Function f) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+constexpr double kSecondsFor400k = 40;  // instrumented or unoptimised builds
+#else
+constexpr double kSecondsFor400k = 8;
+#endif
+
 TEST(LargePrograms, optimizeTakesTimeLinearInTheirSize) {
     for (auto make : {+[](int n) { return hostile(n); }, +[](int n) { return Generator(5).make(n); }}) {
         // The best of two runs, so a busy machine does not decide. Four times
@@ -540,7 +546,8 @@ TEST(LargePrograms, optimizeTakesTimeLinearInTheirSize) {
         double small = std::min(secondsToOptimize(make(100000)), secondsToOptimize(make(100000)));
         double large = std::min(secondsToOptimize(make(400000)), secondsToOptimize(make(400000)));
         printf("optimize: 100k instructions %.3f s, 400k %.3f s\n", small, large);
-        EXPECT_LT(large, 8.0);
-        EXPECT_LT(large, 10 * small + 0.05) << "4 times the size took " << large / small << " times as long";
+        EXPECT_LT(large, kSecondsFor400k);
+        // Twelve leaves room for a loaded machine and still tells a linear walk from a quadratic one.
+        EXPECT_LT(large, 12 * small + 0.05) << "4 times the size took " << large / small << " times as long";
     }
 }
