@@ -122,6 +122,8 @@ TEST(CgFuzz, FragileWhereRoundingOrNaNOrOverflowDecides) {
     const std::string& t = kInputs;
     const std::string floorOfThird = t + "%2 = CONST 3\n%3 = DIV %0, %2\n%4 = FLR %3\nOUTPUT color %4\n";
     const std::string squareMinus = t + "%2 = MUL %0, %0\n%3 = ADD %2, -%1\nOUTPUT color %3\n";
+    const std::string remainder = t + "%2 = CONST 4\n%3 = MUL %0, %2\n%4 = FLR %3\n%5 = CONST -0.25\n"
+                                      "%6 = MAD %5, %4, %0\nOUTPUT color %6\n";
     const std::string logarithm = t + "%2 = LG2 %0.x\n%3 = MAX %2, %1\nOUTPUT color %3\n";
     struct Case {
         const char* what;
@@ -131,6 +133,8 @@ TEST(CgFuzz, FragileWhereRoundingOrNaNOrOverflowDecides) {
     } cases[] = {
         {"a floor right at its step", floorOfThird, {6, 6, 6, 6}, {}, true},
         {"a floor between steps", floorOfThird, {7, 7, 7, 7}, {}, false},
+        {"a cancellation of large terms, which a GPU may reassociate", remainder, {1e6f, 1e6f, 1e6f, 1e6f}, {}, true},
+        {"the same remainder of small terms", remainder, {0.375f, 0.375f, 0.375f, 0.375f}, {}, false},
         {"a product that overflows, where a MAD would not", squareMinus, {2e19f, 1, 1, 1}, {3e38f, 0, 0, 0}, true},
         {"a product in range", squareMinus, {3, 1, 1, 1}, {2, 0, 0, 0}, false},
         {"a NaN that MAX may drop or keep", logarithm, {-1, 0, 0, 0}, {0, 0, 0, 0}, true},
