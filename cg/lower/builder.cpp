@@ -24,8 +24,7 @@ bool finite(const ir::Vec4& v) {
     return true;
 }
 
-// Components of one register of a value of type t, for constantValue: a
-// scalar fills one, a vector n, a matrix row cols.
+// Components of one register: a scalar fills one, a vector (or a matrix's row) its width.
 int registerWidth(const TypeInfo& info) { return info.kind == TypeKind::Scalar ? 1 : info.cols; }
 
 }  // namespace
@@ -190,36 +189,15 @@ Value Builder::constantValue(TypeId type, const std::vector<float>& components) 
     Value v;
     v.type = type;
     std::size_t next = 0;
-    // Walks the flattened type, one register at a time.
-    auto fill = [&](auto&& self, TypeId t) -> void {
-        const TypeInfo& info = types_.info(t);
-        switch (info.kind) {
-            case TypeKind::Scalar:
-            case TypeKind::Vector: {
-                float k[4] = {0, 0, 0, 0};
-                int width = registerWidth(info);
-                for (int c = 0; c < width; ++c) k[c] = next < components.size() ? components[next++] : 0.0f;
-                if (width == 1) k[1] = k[2] = k[3] = k[0];
-                v.regs.push_back(constant(k[0], k[1], k[2], k[3]));
-                break;
-            }
-            case TypeKind::Matrix:
-                for (int r = 0; r < info.rows; ++r) {
-                    float k[4] = {0, 0, 0, 0};
-                    for (int c = 0; c < info.cols; ++c) k[c] = next < components.size() ? components[next++] : 0.0f;
-                    v.regs.push_back(constant(k[0], k[1], k[2], k[3]));
-                }
-                break;
-            case TypeKind::Array:
-                for (int i = 0; i < info.length; ++i) self(self, info.element);
-                break;
-            case TypeKind::Struct:
-                for (const StructMember& m : info.members) self(self, m.type);
-                break;
-            default: break;
-        }
-    };
-    fill(fill, type);
+    types_.eachRegister(type, [&](TypeId part) {
+        const TypeInfo& info = types_.info(part);
+        if (info.kind == TypeKind::Sampler) return;
+        float k[4] = {0, 0, 0, 0};
+        int width = registerWidth(info);
+        for (int c = 0; c < width; ++c) k[c] = next < components.size() ? components[next++] : 0.0f;
+        if (info.kind == TypeKind::Scalar) k[1] = k[2] = k[3] = k[0];
+        v.regs.push_back(constant(k[0], k[1], k[2], k[3]));
+    });
     return v;
 }
 
@@ -227,33 +205,16 @@ bool Builder::constantOf(const Value& v, std::vector<float>* components) const {
     components->clear();
     std::size_t reg = 0;
     bool ok = true;
-    auto walk = [&](auto&& self, TypeId t) -> void {
-        const TypeInfo& info = types_.info(t);
-        auto take = [&](int width) {
-            float k[4];
-            if (reg >= v.regs.size() || !constantOf(v.regs[reg++], k)) {
-                ok = false;
-                return;
-            }
-            for (int c = 0; c < width; ++c) components->push_back(k[c]);
-        };
-        switch (info.kind) {
-            case TypeKind::Scalar:
-            case TypeKind::Vector: take(registerWidth(info)); break;
-            case TypeKind::Matrix:
-                for (int r = 0; r < info.rows && ok; ++r) take(info.cols);
-                break;
-            case TypeKind::Array:
-                for (int i = 0; i < info.length && ok; ++i) self(self, info.element);
-                break;
-            case TypeKind::Struct:
-                for (const StructMember& m : info.members)
-                    if (ok) self(self, m.type);
-                break;
-            default: break;
+    types_.eachRegister(v.type, [&](TypeId part) {
+        const TypeInfo& info = types_.info(part);
+        if (!ok || info.kind == TypeKind::Sampler) return;
+        float k[4];
+        if (reg >= v.regs.size() || !constantOf(v.regs[reg++], k)) {
+            ok = false;
+            return;
         }
-    };
-    walk(walk, v.type);
+        for (int c = 0; c < registerWidth(info); ++c) components->push_back(k[c]);
+    });
     return ok;
 }
 

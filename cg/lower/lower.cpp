@@ -67,24 +67,11 @@ void Lowerer::declare(int slot, int fn) {
     v.live = true;
     if (v.widths.empty()) {
         // The lanes each register of the flattened type holds.
-        auto walk = [&](auto&& self, TypeId t) -> void {
-            const TypeInfo& i = types_.info(t);
-            switch (i.kind) {
-                case TypeKind::Scalar: v.widths.push_back(1); break;
-                case TypeKind::Vector: v.widths.push_back(std::uint8_t((1u << i.cols) - 1)); break;
-                case TypeKind::Matrix:
-                    for (int r = 0; r < i.rows; ++r) v.widths.push_back(std::uint8_t((1u << i.cols) - 1));
-                    break;
-                case TypeKind::Array:
-                    for (int k = 0; k < i.length; ++k) self(self, i.element);
-                    break;
-                case TypeKind::Struct:
-                    for (const StructMember& m : i.members) self(self, m.type);
-                    break;
-                default: break;
-            }
-        };
-        walk(walk, v.type);
+        types_.eachRegister(v.type, [&](TypeId part) {
+            const TypeInfo& i = types_.info(part);
+            if (i.kind == TypeKind::Scalar) v.widths.push_back(1);
+            else if (i.kind == TypeKind::Vector) v.widths.push_back(std::uint8_t((1u << i.cols) - 1));
+        });
     }
     states_[std::size_t(slot)] = unassigned(slot);
     scoped_.push_back(slot);

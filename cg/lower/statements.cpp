@@ -259,26 +259,11 @@ void Lowerer::globals() {
 Value Lowerer::uniformValue(TypeId type, int slot, int unit) {
     Value v;
     v.type = type;
-    auto walk = [&](auto&& self, TypeId t) -> void {
-        const TypeInfo i = types_.info(t);
-        switch (i.kind) {
-            case TypeKind::Scalar:
-            case TypeKind::Vector: v.regs.push_back(shaped(b_.uniform(slot++), t)); break;
-            case TypeKind::Matrix:
-                for (int r = 0; r < i.rows; ++r)
-                    v.regs.push_back(shaped(b_.uniform(slot++), types_.vector(i.scalar, i.cols)));
-                break;
-            case TypeKind::Array:
-                for (int k = 0; k < i.length; ++k) self(self, i.element);
-                break;
-            case TypeKind::Struct:
-                for (const StructMember& m : i.members) self(self, m.type);
-                break;
-            case TypeKind::Sampler: v.units.push_back({unit++, ir::TexTarget(int(i.sampler))}); break;
-            default: break;
-        }
-    };
-    walk(walk, type);
+    types_.eachRegister(type, [&](TypeId part) {
+        const TypeInfo& i = types_.info(part);
+        if (i.kind == TypeKind::Sampler) v.units.push_back({unit++, ir::TexTarget(int(i.sampler))});
+        else v.regs.push_back(shaped(b_.uniform(slot++), part));
+    });
     return v;
 }
 

@@ -53,6 +53,7 @@ private:
     void entryInterface();
     void entryParameter(const ast::Param& p, int symbol);
     void entryOutputs(const FunctionInfo& entry);
+    bool outputIsDepth(const std::string& semantic, const Loc& loc, TypeId type);
     void addUniform(int symbol);
     void uniformLeaves(const std::string& name, TypeId type, const Loc& loc);
     void checkRecursion();

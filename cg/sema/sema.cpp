@@ -532,12 +532,8 @@ void Analyzer::entryParameter(const ast::Param& p, int symbol) {
     if (q.out) {
         s.kind = Symbol::Output;
         auto output = [&](const std::string& name, const Loc& loc, TypeId type, int member) {
-            int reg = outputRegister(name);
-            if (reg < 0) fail(loc, "output semantic " + quoted(name) + " is not supported");
-            if (!types_.isNumeric(type) || types_.kind(type) == TypeKind::Matrix || (reg == 1 && !scalarLike(types_, type)))
-                fail(loc, std::string(reg == 1 ? "a DEPTH output must be a scalar" : "a COLOR output must be a scalar or vector") +
-                              ", got " + typeName(type));
-            out_.outputs.push_back({member < 0 ? EntryOutput::Parameter : EntryOutput::ParameterMember, symbol, member, reg == 1});
+            bool depth = outputIsDepth(name, loc, type);
+            out_.outputs.push_back({member < 0 ? EntryOutput::Parameter : EntryOutput::ParameterMember, symbol, member, depth});
         };
         if (!semantic.name.empty()) {
             output(semantic.name, semantic.loc, s.type, -1);
@@ -571,16 +567,22 @@ void Analyzer::entryParameter(const ast::Param& p, int symbol) {
     }
 }
 
+// Checks one output's semantic and type; true for DEPTH, false for COLOR.
+bool Analyzer::outputIsDepth(const std::string& semantic, const Loc& loc, TypeId type) {
+    int reg = outputRegister(semantic);
+    if (reg < 0) fail(loc, "output semantic " + quoted(semantic) + " is not supported");
+    if (!types_.isNumeric(type) || types_.kind(type) == TypeKind::Matrix || (reg == 1 && !scalarLike(types_, type)))
+        fail(loc, std::string(reg == 1 ? "a DEPTH output must be a scalar" : "a COLOR output must be a scalar or vector") +
+                      ", got " + typeName(type));
+    return reg == 1;
+}
+
 void Analyzer::entryOutputs(const FunctionInfo& entry) {
     const ast::Function& f = *entry.definition;
     const TypeInfo& t = types_.info(entry.result);
     auto output = [&](const std::string& name, const Loc& loc, TypeId type, int member) {
-        int reg = outputRegister(name);
-        if (reg < 0) fail(loc, "output semantic " + quoted(name) + " is not supported");
-        if (!types_.isNumeric(type) || types_.kind(type) == TypeKind::Matrix || (reg == 1 && !scalarLike(types_, type)))
-            fail(loc, std::string(reg == 1 ? "a DEPTH output must be a scalar" : "a COLOR output must be a scalar or vector") +
-                          ", got " + typeName(type));
-        out_.outputs.push_back({member < 0 ? EntryOutput::Result : EntryOutput::ResultMember, -1, member, reg == 1});
+        bool depth = outputIsDepth(name, loc, type);
+        out_.outputs.push_back({member < 0 ? EntryOutput::Result : EntryOutput::ResultMember, -1, member, depth});
     };
     if (t.kind == TypeKind::Struct && f.semantic.name.empty()) {
         for (std::size_t m = 0; m < t.members.size(); ++m) {

@@ -66,6 +66,28 @@ public:
     int registers(TypeId t) const;
     int samplers(TypeId t) const;  // samplers it holds, flattened
 
+    // Walks the flattened type in order, calling f(part) for each register
+    // (a scalar, a vector, or a matrix's row as a vector) and each sampler.
+    template <class F>
+    void eachRegister(TypeId t, F&& f) {
+        const TypeInfo& i = info(t);
+        switch (i.kind) {
+            case TypeKind::Scalar: case TypeKind::Vector: case TypeKind::Sampler: f(t); break;
+            case TypeKind::Matrix: {
+                TypeId row = vector(i.scalar, i.cols);
+                for (int r = 0; r < i.rows; ++r) f(row);
+                break;
+            }
+            case TypeKind::Array:
+                for (int k = 0; k < i.length; ++k) eachRegister(i.element, f);
+                break;
+            case TypeKind::Struct:
+                for (const StructMember& m : i.members) eachRegister(m.type, f);
+                break;
+            default: break;
+        }
+    }
+
     // "float4", "half2x3", "bool", "float[3]", "float4[2][3]", "struct Light", "samplerRECT".
     std::string name(TypeId t) const;
 
