@@ -33,7 +33,7 @@ private:
     std::vector<std::string_view> namesInScope(bool types) const;
 
     // ---- types (sema.cpp) ----
-    TypeId resolveType(const ast::TypeSpec& spec);
+    TypeId resolveType(const ast::TypeSpec& written);
     TypeId structType(const ast::StructDef& def);
     TypeId declaredType(TypeId base, const ast::Declarator& d, const ast::Expr* init);
     int arraySize(const ast::Expr* size);

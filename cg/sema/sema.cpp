@@ -91,18 +91,18 @@ Analysis Analyzer::run() {
 
 // ---- types ----
 
-TypeId Analyzer::resolveType(const ast::TypeSpec& spec) {
-    if (spec.structDef) return structType(*spec.structDef);
-    auto cached = builtinTypes_.find(spec.name);
+TypeId Analyzer::resolveType(const ast::TypeSpec& written) {
+    if (written.structDef) return structType(*written.structDef);
+    auto cached = builtinTypes_.find(written.name);
     if (cached != builtinTypes_.end()) return cached->second;
     TypeId t;
-    if (types_.builtinType(spec.name, &t)) return builtinTypes_[spec.name] = t;
-    const Entry* e = lookup(spec.name);
+    if (types_.builtinType(written.name, &t)) return builtinTypes_[written.name] = t;
+    const Entry* e = lookup(written.name);
     if (e && e->isType) return e->type;
-    std::string what = "unknown type " + quoted(spec.name);
-    std::string best = nearest(spec.name, namesInScope(true));
+    std::string what = "unknown type " + quoted(written.name);
+    std::string best = nearest(written.name, namesInScope(true));
     if (!best.empty()) what += "; did you mean " + quoted(best) + "?";
-    fail(spec.loc, what);
+    fail(written.loc, what);
 }
 
 TypeId Analyzer::structType(const ast::StructDef& def) {
