@@ -41,6 +41,9 @@ CGprogram cgCreateProgram(CGcontext context, CGenum programType, const char* pro
                           CGprofile profile, const char* entry, const char** args);
 CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const char* programFile,
                                   CGprofile profile, const char* entry, const char** args);
+// Frees the program, its parameters and its GL program object; its handles
+// are refused from then on. Needs the program's GL context current.
+void cgDestroyProgram(CGprogram program);
 CGparameter cgGetNamedParameter(CGprogram program, const char* name);
 CGerror cgGetError(void);
 const char* cgGetErrorString(CGerror error);

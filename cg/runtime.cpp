@@ -49,8 +49,8 @@ struct _CGcontext {
 
 namespace {
 
-// Contexts, programs and parameters are never destroyed; the set lets a
-// stale or foreign pointer be refused instead of followed.
+// Contexts are never destroyed, programs only by cgDestroyProgram; the set
+// lets a stale or foreign pointer be refused instead of followed.
 std::set<const void*> live;
 std::vector<std::unique_ptr<_CGcontext>> contexts;
 
@@ -328,6 +328,28 @@ CGprogram cgCreateProgramFromFile(CGcontext context, CGenum programType, const c
     } catch (...) {
         outOfMemory("cgCreateProgramFromFile");
         return nullptr;
+    }
+}
+
+void cgDestroyProgram(CGprogram program) {
+    try {
+        _CGprogram* p = validProgram(program, "cgDestroyProgram");
+        if (!p) return;
+        if (p->id && glDeleteProgramsARB) glDeleteProgramsARB(1, &p->id);
+        // GL falls back to program 0 when the bound one is deleted.
+        if (p->id && believedBinding == p->id) believedBinding = 0;
+        for (const auto& param : p->parameters) live.erase(param.get());
+        live.erase(p);
+        for (const auto& context : contexts) {
+            auto& programs = context->programs;
+            for (auto it = programs.begin(); it != programs.end(); ++it)
+                if (it->get() == p) {
+                    programs.erase(it);
+                    return;
+                }
+        }
+    } catch (...) {
+        outOfMemory("cgDestroyProgram");
     }
 }
 
