@@ -21,6 +21,10 @@ void releaseHeatBuffers();
 // stamps the face; display() runs it once.
 void setUpFirstFrame();
 
+// Clears both heat buffers and stamps the face again, as the first frame
+// does; the `r` key.
+void restartField();
+
 // Clears the window and draws the buffer just written stretched over it.
 void presentField();
 

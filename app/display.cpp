@@ -8,13 +8,9 @@
 
 #include <cstdio>
 
-void setUpFirstFrame() {
-    // Results ignored on purpose: a failed creation has printed its reason and
-    // is not retried.
-    heatBuffers[0].initialize(gridWidth, gridHeight);
-    heatBuffers[1].initialize(gridWidth, gridHeight);
-    buffersInitialized = true;
+namespace {
 
+void clearHeatBuffers() {
     for (FramebufferObject& buffer : heatBuffers) {
         buffer.bind(true);
         // Stays current: the window is cleared to the same black every frame.
@@ -22,12 +18,55 @@ void setUpFirstFrame() {
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         buffer.unbind(true);
     }
+}
 
-    initShaders();
-
+void stampInitialPattern() {
     currentBuffer = 1;
     for (const CellOffset& offset : initialPattern)
         applyHeat(gridWidth / 2 + offset.dx, gridHeight / 2 + offset.dy);
+}
+
+// The error of the shader on disk, in the frame-rate readout's font, one
+// line above it at the left edge; cut at the window's right edge.
+void drawShaderError() {
+    glPushAttrib(GL_CURRENT_BIT);  // the readout's green and raster position come back
+    glColor3f(0, 1, 1);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    gluOrtho2D(0, windowWidth, 0, windowHeight);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+
+    const int left = 4, baseline = windowHeight / 40 + 14;
+    glRasterPos2i(left, baseline);
+    int x = left;
+    for (const char c : heatShaderError) {
+        x += glutBitmapWidth(GLUT_BITMAP_HELVETICA_10, c);
+        if (x > windowWidth) break;
+        glutBitmapCharacter(GLUT_BITMAP_HELVETICA_10, c);
+    }
+
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopAttrib();
+}
+
+}  // namespace
+
+void setUpFirstFrame() {
+    // Results ignored on purpose: a failed creation has printed its reason and
+    // is not retried.
+    heatBuffers[0].initialize(gridWidth, gridHeight);
+    heatBuffers[1].initialize(gridWidth, gridHeight);
+    buffersInitialized = true;
+
+    clearHeatBuffers();
+    initShaders();
+    stampInitialPattern();
 
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR)
@@ -47,12 +86,22 @@ void presentField() {
     popUnitSquareMatrices();
 }
 
+void restartField() {
+    if (!buffersInitialized) return;
+    clearHeatBuffers();
+    stampInitialPattern();
+}
+
 void display() {
     if (!buffersInitialized) setUpFirstFrame();
+    // Without a heat program the field holds no steps, only what the driver
+    // made of the missing one: the first program starts from the face.
+    if (reloadHeatShaderIfSaved() == HeatShaderReload::FirstProgram) restartField();
 
     heatStep();
     presentField();
     drawFrameRate();
+    if (!heatShaderError.empty()) drawShaderError();
 
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR) std::printf("OpenGL ERROR: %s\n", glErrorText(error));

@@ -75,6 +75,9 @@ void keyboard(unsigned char key, int, int) {
             glutReshapeWindow(640, 480);
         }
         break;
+    case 'r':
+        restartField();
+        break;
     default:
         break;
     }

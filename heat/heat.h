@@ -3,6 +3,8 @@
 
 #include "cg/cgGL.h"
 
+#include <string>
+
 // ---- Programs and their parameters, created once by initShaders ----------
 extern CGcontext cgContext;
 extern CGprofile fragmentProfile;
@@ -13,11 +15,27 @@ extern CGparameter invGridSizeParam;
 extern CGparameter timestepParam;
 extern CGparameter copyTextureParam;
 extern bool shadersLoaded;
+// The last "Cg ERROR: " line about HeatShader.cg while the file on disk does
+// not load; empty when it does.
+extern std::string heatShaderError;
 
 // The copy program's source, carried inside the program.
 extern const char copyProgramSource[];
 
 void initShaders();
+
+// Live editing: once HeatShader.cg has been saved, compiles it again. A
+// program with all its parameters replaces the heat program and the field
+// stays; anything else prints its error line and the old program runs on.
+enum class HeatShaderReload {
+    None,          // no save since the last call
+    Failed,        // error line printed, the program that ran runs on
+    Replaced,      // "HeatShader.cg reloaded"
+    FirstProgram,  // the same, where no heat program had loaded before
+};
+HeatShaderReload reloadHeatShaderIfSaved();
+// Programs that replaced the heat program since start-up.
+extern int heatShaderReloads;
 void heatStep();
 void applyHeat(int x, int y);
 

@@ -1,10 +1,12 @@
 #include "heat/heat.h"
 
 #include "fbo/glErrorText.h"
+#include "heat/fileWatch.h"
 
 #include <GL/glew.h>
 
 #include <iostream>
+#include <iterator>
 #include <string>
 
 // ---- Programs and their parameters ----------------------------------------
@@ -26,6 +28,9 @@ CGparameter timestepParam = nullptr;
 CGparameter copyTextureParam = nullptr;
 // Set by the first initShaders, whatever it reported; loading is never retried.
 bool shadersLoaded = false;
+// The error line of the last load of HeatShader.cg; empty once one loaded.
+std::string heatShaderError;
+int heatShaderReloads = 0;
 
 const char copyProgramSource[] =
     "void main( float4 texcoord : TEXCOORD,\n"
@@ -34,6 +39,8 @@ const char copyProgramSource[] =
     "\tcolor.rgba = f4texRECT(texture, texcoord.xy).rgba; }\n";
 
 namespace {
+
+const char kHeatShaderFile[] = "HeatShader.cg";
 
 // The heat program's parameters as heat2d sets them, in lookup order.
 struct HeatParameter {
@@ -50,13 +57,27 @@ const HeatParameter heatParameters[] = {
 // The runtime only knows a name was missing; the user also needs to hear
 // that heat2d sets it, and as what. The first error is the one reported, so
 // with the program compiled a parameter error is the first lookup that failed.
-std::string missingParameterAdvice(CGerror error) {
-    if (error != CG_INVALID_PARAMETER_ERROR || !heatProgram) return "";
+std::string missingParameterAdvice(CGerror error, CGprogram program, CGparameter const* handles) {
+    if (error != CG_INVALID_PARAMETER_ERROR || !program) return "";
     for (const HeatParameter& p : heatParameters)
-        if (!*p.handle)
+        if (!handles[&p - heatParameters])
             return std::string("; heat2d sets this parameter: 'uniform ") + p.type + " " + p.name + "'";
     return "";
 }
+
+// Prints the one line a pending runtime error gets, and keeps its text for
+// the window. Clears the pending error; false when there was none.
+bool reportCgError(CGprogram program, CGparameter const* handles) {
+    const CGerror cgError = cgGetError();
+    if (cgError == CG_NO_ERROR) return false;
+    heatShaderError = std::string("Cg ERROR: ") + cgGetErrorString(cgError) +
+                      missingParameterAdvice(cgError, program, handles);
+    std::cout << heatShaderError << std::endl;
+    return true;
+}
+
+// Watches the file the heat program was read from, for live editing.
+FileWatch heatShaderWatch;
 
 }  // namespace
 
@@ -70,8 +91,10 @@ void initShaders() {
         return;
     }
 
-    heatProgram = cgCreateProgramFromFile(cgContext, CG_SOURCE, "HeatShader.cg", fragmentProfile,
-                                          nullptr, nullptr);
+    // Before the read, so that a save during it still counts.
+    heatShaderWatch.start(kHeatShaderFile);
+    heatProgram = cgCreateProgramFromFile(cgContext, CG_SOURCE, kHeatShaderFile, fragmentProfile, nullptr,
+                                          nullptr);
     cgGLLoadProgram(heatProgram);
     for (const HeatParameter& p : heatParameters) *p.handle = cgGetNamedParameter(heatProgram, p.name);
 
@@ -82,10 +105,39 @@ void initShaders() {
 
     const GLenum glError = glGetError();
     if (glError != GL_NO_ERROR) std::cout << "GL ERROR: " << glErrorText(glError) << std::endl;
-    const CGerror cgError = cgGetError();
-    if (cgError != CG_NO_ERROR)
-        std::cout << "Cg ERROR: " << cgGetErrorString(cgError) << missingParameterAdvice(cgError) << std::endl;
+    const CGparameter handles[] = {heatTextureParam, invGridSizeParam, timestepParam};
+    reportCgError(heatProgram, handles);
 
     shadersLoaded = true;
     glPopAttrib();
+}
+
+HeatShaderReload reloadHeatShaderIfSaved() {
+    if (!shadersLoaded || !heatShaderWatch.saved()) return HeatShaderReload::None;
+
+    glPushAttrib(GL_ALL_ATTRIB_BITS);  // popped below, as in initShaders
+    // What the frames left pending (calls on a missing program) is not this
+    // load's cause.
+    cgGetError();
+    CGprogram program = cgCreateProgramFromFile(cgContext, CG_SOURCE, kHeatShaderFile, fragmentProfile, nullptr,
+                                                nullptr);
+    cgGLLoadProgram(program);
+    CGparameter handles[std::size(heatParameters)];
+    for (const HeatParameter& p : heatParameters) handles[&p - heatParameters] = cgGetNamedParameter(program, p.name);
+    glPopAttrib();
+
+    // Anything short of a program with all three parameters keeps the one
+    // that runs: a typo must not cost the field.
+    if (reportCgError(program, handles)) {
+        if (program) cgDestroyProgram(program);
+        return HeatShaderReload::Failed;
+    }
+    const bool first = heatProgram == nullptr;
+    if (heatProgram) cgDestroyProgram(heatProgram);
+    heatProgram = program;
+    for (const HeatParameter& p : heatParameters) *p.handle = handles[&p - heatParameters];
+    heatShaderError.clear();
+    ++heatShaderReloads;
+    std::cout << kHeatShaderFile << " reloaded" << std::endl;
+    return first ? HeatShaderReload::FirstProgram : HeatShaderReload::Replaced;
 }

@@ -83,11 +83,18 @@ AppRun::AppRun() : AppRun(Options()) {}
 AppRun::AppRun(const Options& options) {
     char pattern[] = "/tmp/heat2d-run-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
+    dir_ = runDir_ = pattern;
     if (options.shader == Shader::Installed) copyFile(shaderInstalledBesideBinary(), dir_ + "/HeatShader.cg");
     if (options.shader == Shader::Custom) std::ofstream(dir_ + "/HeatShader.cg", std::ios::binary) << options.shaderText;
     if (options.shader == Shader::Fifo && mkfifo((dir_ + "/HeatShader.cg").c_str(), 0600) != 0)
         throw std::runtime_error("mkfifo failed");
+    if (options.shader == Shader::Linked) {
+        runDir_ = dir_ + "/build";
+        if (mkdir((dir_ + "/shaders").c_str(), 0700) != 0 || mkdir(runDir_.c_str(), 0700) != 0 ||
+            symlink("../shaders/HeatShader.cg", (runDir_ + "/HeatShader.cg").c_str()) != 0)
+            throw std::runtime_error("cannot lay out " + dir_);
+        std::ofstream(linkedShaderPath(), std::ios::binary) << options.shaderText;
+    }
 
     int fds[2];
     if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
@@ -102,7 +109,7 @@ AppRun::AppRun(const Options& options) {
         dup2(fds[1], 2);
         close(fds[0]);
         close(fds[1]);
-        if (chdir(dir_.c_str()) != 0) _exit(126);
+        if (chdir(runDir_.c_str()) != 0) _exit(126);
         for (const std::string& entry : options.environment) putenv(strdup(entry.c_str()));
         std::vector<char*> argv;
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));

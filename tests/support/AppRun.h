@@ -22,8 +22,10 @@ struct Screenshot {
 class AppRun {
 public:
     // Custom: shaderText as HeatShader.cg; Fifo: a named pipe in its place,
-    // which nobody ever writes.
-    enum class Shader { Installed, Missing, Custom, Fifo };
+    // which nobody ever writes; Linked: shaderText in shaders/HeatShader.cg,
+    // and the program runs in build/ beside a link to it, as the build lays
+    // them out.
+    enum class Shader { Installed, Missing, Custom, Fifo, Linked };
     struct Options {
         Shader shader = Shader::Installed;
         std::string shaderText;                // for Shader::Custom
@@ -38,7 +40,9 @@ public:
     AppRun& operator=(const AppRun&) = delete;
 
     // The folder the program runs in (holds HeatShader.cg unless told otherwise).
-    const std::string& workDir() const { return dir_; }
+    const std::string& workDir() const { return runDir_; }
+    // The file a Linked run's link points to.
+    std::string linkedShaderPath() const { return dir_ + "/shaders/HeatShader.cg"; }
 
     // Waits for the "2D Heat Equation" window to be mapped; 0 on timeout.
     unsigned long waitForWindow(double seconds = 20);
@@ -80,7 +84,7 @@ public:
 
 private:
     void drainPipe();
-    std::string dir_;
+    std::string dir_, runDir_;
     pid_t pid_ = -1;
     int outFd_ = -1;
     std::string out_;
