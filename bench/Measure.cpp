@@ -5,13 +5,19 @@
 #include "fbo/glErrorText.h"
 #include "heat/heat.h"
 #include "heat/referenceSolver.h"
+#include "cg/compiler.h"
+#include "cg/front/files.h"
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -190,6 +196,74 @@ bool measureStamps(const Timing& timing, std::FILE* out) {
     emitRow(out, "stamp_rate", gridWidth, gridHeight, 1 / stampSeconds, "stamps/s");
     emitRow(out, "stamp_cost_in_steps", gridWidth, gridHeight, stampSeconds / stepSeconds, "ratio");
     return true;
+}
+
+bool measureReload(const char* shaderPath, int saves, std::FILE* out) {
+    std::string text, why;
+    if (!cgc::readSourceFile(shaderPath, &text, &why)) {
+        std::fprintf(stderr, "heat2d-bench: cannot read '%s': %s\n", shaderPath, why.c_str());
+        return false;
+    }
+    // The build's layout, in a folder of its own: the shipped file is never
+    // touched.
+    char folder[] = "/tmp/heat2d-bench-XXXXXX";
+    if (!mkdtemp(folder)) return false;
+    const std::string root = folder, file = root + "/shaders/HeatShader.cg";
+    auto save = [&](int n) {
+        // Each save differs, as an edit does; the program stays the same.
+        std::ofstream(file, std::ios::binary) << text << "// save " << n << "\n";
+    };
+    const bool laidOut = mkdir((root + "/shaders").c_str(), 0700) == 0 && mkdir((root + "/build").c_str(), 0700) == 0 &&
+                         symlink("../shaders/HeatShader.cg", (root + "/build/HeatShader.cg").c_str()) == 0 &&
+                         chdir((root + "/build").c_str()) == 0;
+    save(0);
+
+    bool ok = laidOut;
+    if (ok) {
+        openProgramWindow();
+        emitInfo(out);
+        setUpFirstFrame();
+        ok = heatPassReady();
+    }
+    std::vector<double> latencies, frames, compiles;
+    if (ok) {
+        for (int i = 0; i < 20; ++i) display();
+        glFinish();
+        for (int i = 0; i < 50; ++i) {
+            const Clock::time_point start = Clock::now();
+            display();
+            glFinish();
+            frames.push_back(secondsSince(start));
+        }
+    }
+    for (int n = 1; ok && n <= saves; ++n) {
+        const int reloads = heatShaderReloads;
+        save(n);
+        const Clock::time_point saved = Clock::now();
+        do {
+            display();
+            glFinish();
+        } while (heatShaderReloads == reloads && secondsSince(saved) < 5);
+        ok = heatShaderReloads == reloads + 1 && heatShaderError.empty();
+        latencies.push_back(secondsSince(saved));
+
+        const Clock::time_point start = Clock::now();
+        ok = ok && cgc::compile(text, "HeatShader.cg").ok;
+        compiles.push_back(secondsSince(start));
+        // Frames between saves, as between a person's edits.
+        for (const Clock::time_point idle = Clock::now(); secondsSince(idle) < 0.05;) display();
+    }
+    if (std::system(("rm -rf '" + root + "'").c_str()) != 0) ok = false;
+    if (!ok) {
+        std::fprintf(stderr, "heat2d-bench: a save of HeatShader.cg was not reloaded\n");
+        return false;
+    }
+    const double latency = median(latencies), frame = median(frames), compile = median(compiles);
+    const int width = glutGet(GLUT_WINDOW_WIDTH), height = glutGet(GLUT_WINDOW_HEIGHT);
+    emitRow(out, "reload_latency", width, height, latency * 1e3, "ms");
+    emitRow(out, "reload_frame", width, height, frame * 1e3, "ms");
+    emitRow(out, "reload_beyond_compile", width, height, (latency - compile) / frame, "frames");
+    return glClean("reloading");
 }
 
 }  // namespace bench

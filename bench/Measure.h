@@ -20,5 +20,10 @@ struct Timing {
 bool measureFrameLoop(int frames, std::FILE* out);
 bool measureHeatStep(int gridSize, const Timing& timing, std::FILE* out);
 bool measureStamps(const Timing& timing, std::FILE* out);
+// From a save of HeatShader.cg (the file closed) to the end of the first
+// frame drawn with the new program, over `saves` saves of a copy of
+// `shaderPath` in a folder of its own; also the steady frame and the compile
+// alone, to say what the wait is made of.
+bool measureReload(const char* shaderPath, int saves, std::FILE* out);
 
 }  // namespace bench

@@ -45,10 +45,11 @@ struct Plan {
     bench::Timing timing;
     int startupRuns;
     double childTimeoutSeconds;
+    int reloads;
 };
 
-const Plan kFull{500, {64, 256, 1024, 2048}, {2.0, 5}, 5, 300};
-const Plan kQuick{50, {64, 256}, {0.1, 3}, 1, 60};
+const Plan kFull{500, {64, 256, 1024, 2048}, {2.0, 5}, 5, 300, 21};
+const Plan kQuick{50, {64, 256}, {0.1, 3}, 1, 60, 3};
 
 class Progress {
 public:
@@ -193,6 +194,11 @@ int main(int argc, char** argv) {
     if (ok) {
         progress.stage("stamps at 64x64");
         ok = inChild([&](std::FILE* out) { return bench::measureStamps(plan.timing, out); },
+                     plan.childTimeoutSeconds, &report);
+    }
+    if (ok) {
+        progress.stage("reloading a saved HeatShader.cg, " + std::to_string(plan.reloads) + " saves");
+        ok = inChild([&](std::FILE* out) { return bench::measureReload("HeatShader.cg", plan.reloads, out); },
                      plan.childTimeoutSeconds, &report);
     }
     ok = ok && measureStartups(plan.startupRuns, progress, &report);
