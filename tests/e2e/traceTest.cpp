@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -193,6 +194,39 @@ TEST_F(Trace, aFrameStepsPresentsReadsOutChecksAndSwapsInOrder) {
     std::string missing;
     EXPECT_NE(matchInOrder(calls, from + 1, to, frame, &missing), std::string::npos)
         << "missing or out of order: " << missing << "\nthe frame:\n" << around(calls, from, to);
+}
+
+TEST_F(Trace, aSteadyFrameMakesTheseCallsAndNoOther) {
+    // A frame's calls but the readout's characters (each its own run from
+    // glPushClientAttrib to glPopClientAttrib) and freeglut's context calls;
+    // both uniforms are set every frame, and freeglut flushes before the swap.
+    Calls expected = concat({heatStepCalls, presentCalls});
+    expected.insert(expected.end() - 1, "glFlush()");
+    expected.erase(std::find(expected.begin(), expected.end(), "glBitmap("));
+    const auto uniform = std::find(expected.begin(), expected.end(), "glNamedProgramLocalParameter4fEXT(program = ");
+    expected.insert(uniform, *uniform);
+    std::vector<Calls> frames(1);
+    bool inCharacter = false;
+    for (const std::string& call : calls) {
+        if (call.rfind("glPushClientAttrib(", 0) == 0) inCharacter = true;
+        if (!inCharacter && (call.rfind("glX", 0) != 0 || call.rfind("glXSwapBuffers(", 0) == 0))
+            frames.back().push_back(call);
+        if (call.rfind("glPopClientAttrib(", 0) == 0) inCharacter = false;
+        if (call.rfind("glXSwapBuffers(", 0) == 0) frames.emplace_back();
+    }
+    int steady = 0;
+    for (size_t f = 1; f + 1 < frames.size(); ++f) {
+        const Calls& frame = frames[f];
+        const auto binds = std::count_if(frame.begin(), frame.end(), [](const std::string& call) {
+            return call.rfind("glBindFramebufferEXT", 0) == 0 && call.find("framebuffer = 0)") == std::string::npos;
+        });
+        if (binds != 1) continue;  // the click's frame
+        ++steady;
+        bool same = frame.size() == expected.size();
+        for (size_t i = 0; same && i < frame.size(); ++i) same = frame[i].rfind(expected[i], 0) == 0;
+        EXPECT_TRUE(same) << "frame " << f << ":\n" << around(frame, 0, frame.size());
+    }
+    EXPECT_GT(steady, 3);
 }
 
 TEST_F(Trace, aStampCopiesThenAddsTheCellThenFlips) {
