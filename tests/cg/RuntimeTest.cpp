@@ -117,6 +117,35 @@ TEST_F(CgRuntime, SettingAParameterKeepsTheBoundProgram) {
     EXPECT_TRUE(testgl::drainErrors().empty());
 }
 
+TEST_F(CgRuntime, ADestroyedProgramLeavesGLAndItsHandlesAreRefused) {
+    CGprogram gone = load(kConstantProgram), kept = load(kConstantProgram);
+    CGparameter goneValue = cgGetNamedParameter(gone, "v"), keptValue = cgGetNamedParameter(kept, "v");
+    cgGLBindProgram(gone);
+    const GLint goneId = boundProgram();
+    cgDestroyProgram(gone);
+    EXPECT_EQ(cgGetError(), CG_NO_ERROR);
+    EXPECT_FALSE(glIsProgramARB(GLuint(goneId)));
+
+    const struct {
+        const char* call;
+        void (*make)(CGprogram, CGparameter);
+        CGerror error;
+    } refused[] = {
+        {"bind", [](CGprogram p, CGparameter) { cgGLBindProgram(p); }, CG_INVALID_PROGRAM_HANDLE_ERROR},
+        {"load", [](CGprogram p, CGparameter) { cgGLLoadProgram(p); }, CG_INVALID_PROGRAM_HANDLE_ERROR},
+        {"destroy again", [](CGprogram p, CGparameter) { cgDestroyProgram(p); }, CG_INVALID_PROGRAM_HANDLE_ERROR},
+        {"look up", [](CGprogram p, CGparameter) { cgGetNamedParameter(p, "v"); }, CG_INVALID_PROGRAM_HANDLE_ERROR},
+        {"set", [](CGprogram, CGparameter v) { cgGLSetParameter4f(v, 1, 2, 3, 4); }, CG_INVALID_PARAM_HANDLE_ERROR},
+    };
+    for (const auto& r : refused) {
+        r.make(gone, goneValue);
+        EXPECT_EQ(cgGetError(), r.error) << r.call;
+    }
+    cgGLSetParameter4f(keptValue, 1, 2, 3, 4);
+    EXPECT_EQ(run(kept), (std::vector<float>{1, 2, 3, 4}));
+    EXPECT_TRUE(testgl::drainErrors().empty());
+}
+
 TEST_F(CgRuntime, SamplersUseTheirOwnUnitsAndLeaveUnitZeroActive) {
     CGprogram program = load(
         "float4 main(float4 t : TEXCOORD0, uniform samplerRECT a, uniform sampler2D b) : COLOR {\n"
