@@ -101,7 +101,8 @@ void display() {
     heatStep();
     presentField();
     drawFrameRate();
-    if (!heatShaderError.empty()) drawShaderError();
+    // A window without area has no pixels to show it in, and no projection.
+    if (!heatShaderError.empty() && windowWidth > 0 && windowHeight > 0) drawShaderError();
 
     const GLenum error = glGetError();
     if (error != GL_NO_ERROR) std::printf("OpenGL ERROR: %s\n", glErrorText(error));

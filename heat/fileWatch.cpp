@@ -110,10 +110,12 @@ bool FileWatch::saved() {
             // folder's events alone say whether the save has finished.
             if (ownFile && (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF))) continue;
             complete_ = (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0;
+            writing_ = (event->mask & IN_MODIFY) != 0;
         }
     }
-    if (!pending_ || (!complete_ && now() - lastChange_ < kQuietSeconds)) return false;
-    pending_ = complete_ = false;
+    if (!pending_ || (!complete_ && now() - lastChange_ < (writing_ ? kOpenWriterQuietSeconds : kQuietSeconds)))
+        return false;
+    pending_ = complete_ = writing_ = false;
     follow();
     return true;
 }

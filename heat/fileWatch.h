@@ -17,7 +17,6 @@ public:
 
     // False where the system offers no watch; saved() then never fires.
     bool start(const std::string& path);
-    bool active() const { return fd_ >= 0; }
 
     // Reads what has happened without blocking; nothing else when nothing
     // did. True once per save: at once when a writer closed the file or a new
@@ -26,8 +25,11 @@ public:
     // also follows the name again, since the save may have moved its target.
     bool saved();
 
-    // How long a change that was not a close or a rename waits for quiet.
+    // How long a change that was not a close or a rename waits for quiet;
+    // longer while a writer still holds the file open, which it may do
+    // between the writes that make one save.
     static constexpr double kQuietSeconds = 0.25;
+    static constexpr double kOpenWriterQuietSeconds = 2.0;
 
 private:
     void follow();
@@ -37,6 +39,6 @@ private:
     int fd_ = -1;
     int fileWd_ = -1;                         // the file the name ends at
     std::map<int, std::set<std::string>> names_;  // folder watch -> names that matter in it
-    bool pending_ = false, complete_ = false;
+    bool pending_ = false, complete_ = false, writing_ = false;
     double lastChange_ = 0;
 };
