@@ -3,6 +3,7 @@
 // buffers can be created only once per process; this process only collects
 // rows, times the real binary's start-up, and prints.
 #include "bench/Compile.h"
+#include "bench/Loads.h"
 #include "bench/Measure.h"
 #include "bench/Report.h"
 #include "bench/Startup.h"
@@ -194,6 +195,11 @@ int main(int argc, char** argv) {
         progress.stage("stamps at 64x64");
         ok = inChild([&](std::FILE* out) { return bench::measureStamps(plan.timing, out); },
                      plan.childTimeoutSeconds, &report);
+    }
+    if (ok) {
+        progress.stage(std::string("loading the slowest programs within the limits") + (quick ? " (one shape)" : ""));
+        ok = inChild([&](std::FILE* out) { return bench::measureProgramLoads(quick, out); }, plan.childTimeoutSeconds,
+                     &report);
     }
     ok = ok && measureStartups(plan.startupRuns, progress, &report);
     if (ok) {
