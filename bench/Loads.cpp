@@ -1,6 +1,8 @@
 #include "bench/Loads.h"
 
 #include "cg/arb/limits.h"
+#include "cg/compiler.h"
+#include "cg/front/files.h"
 
 #include <GL/glew.h>
 #include <GL/freeglut.h>
@@ -70,7 +72,8 @@ std::vector<Shape> worstShapes(const cgc::Limits& l, bool quick) {
     // Every temporary live to the end, multiplied round-robin.
     const int temps = std::max(1, std::min(l.temporaries, n / 2 - 1));
     body.clear();
-    for (int t = 0; t < temps; ++t) body += "MUL " + reg(t) + ", " + coord(t) + ", {" + std::to_string(t) + ".5, 0.25, 1.5, 2};\n";
+    for (int t = 0; t < temps; ++t)
+        body += "MUL " + reg(t) + ", " + coord(t) + ", {" + std::to_string(t) + ".5, 0.25, 1.5, 2};\n";
     for (int i = 0; i < n - 2 * temps; ++i)
         body += "MUL " + reg(i % temps) + ", " + reg(i % temps) + ", " + reg((i * 7 + 3) % temps) + ";\n";
     for (int t = 1; t < temps; ++t) body += "ADD r0, r0, " + reg(t) + ";\n";
@@ -114,8 +117,19 @@ bool measureProgramLoads(bool quick, std::FILE* out) {
         return false;
     }
     const cgc::Limits limits = effectiveLimits();
+    // The baseline: the shipped program, as heat2d compiles it (the bench runs beside it).
+    std::string source, why;
+    const cgc::Compiled heat = cgc::readSourceFile("HeatShader.cg", &source, &why)
+                                   ? cgc::compile(source, "HeatShader.cg")
+                                   : cgc::Compiled{false, "", "cannot read 'HeatShader.cg': " + why, {}, {}};
+    if (!heat.ok) {
+        std::fprintf(stderr, "heat2d-bench: %s\n", heat.error.c_str());
+        return false;
+    }
+    std::vector<Shape> shapes = {{"load_heat_program", heat.text}};
+    for (Shape& shape : worstShapes(limits, quick)) shapes.push_back(std::move(shape));
     glEnable(GL_FRAGMENT_PROGRAM_ARB);
-    for (const Shape& shape : worstShapes(limits, quick)) {
+    for (const Shape& shape : shapes) {
         GLuint program = 0;
         glGenProgramsARB(1, &program);
         glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
@@ -135,7 +149,9 @@ bool measureProgramLoads(bool quick, std::FILE* out) {
         const double seconds = cpuSeconds() - start;
         glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
         glDeleteProgramsARB(1, &program);
-        std::fprintf(out, "row %s %d_instructions %.9g cpu_ms\n", shape.name, limits.instructions, seconds * 1e3);
+        const std::string size =
+            &shape == &shapes[0] ? "HeatShader.cg" : std::to_string(limits.instructions) + "_instructions";
+        std::fprintf(out, "row %s %s %.9g cpu_ms\n", shape.name, size.c_str(), seconds * 1e3);
     }
     glDisable(GL_FRAGMENT_PROGRAM_ARB);
     return glGetError() == GL_NO_ERROR;

@@ -101,7 +101,8 @@ _CGparameter* validParameter(CGparameter param, const char* call) {
 _CGparameter* samplerParameter(CGparameter param, const char* call) {
     _CGparameter* p = validParameter(param, call);
     if (p && p->info.kind != cgc::ParameterInfo::Sampler) {
-        raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": " + cgc::quoted(p->info.name) + " is not a sampler");
+        raise(CG_INVALID_PARAMETER_TYPE_ERROR,
+              std::string(call) + ": " + cgc::quoted(p->info.name) + " is not a sampler");
         return nullptr;
     }
     return p;
@@ -504,7 +505,8 @@ void cgGLEnableTextureParameter(CGparameter param) {
             glBindTexture(target, p->texture);
             glActiveTexture(GL_TEXTURE0);
         } else {
-            raise(CG_INVALID_PARAMETER_ERROR, "cgGLEnableTextureParameter: no multitexturing for " + cgc::quoted(p->info.name));
+            raise(CG_INVALID_PARAMETER_ERROR,
+                  "cgGLEnableTextureParameter: no multitexturing for " + cgc::quoted(p->info.name));
         }
     } catch (...) {
         outOfMemory("cgGLEnableTextureParameter");

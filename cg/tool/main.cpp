@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
     const std::string name = fromStdin ? "<stdin>" : input;
     std::string text, why;
     if (!(fromStdin ? readStandardInput(&text, &why) : cgc::readSourceFile(input, &text, &why))) {
-        std::fprintf(stderr, "heat2d-cg: cannot read %s: %s\n", cgc::quoted(name, cgc::kFileNameBytes).c_str(), why.c_str());
+        std::fprintf(stderr, "heat2d-cg: cannot read %s: %s\n", cgc::quoted(name, cgc::kFileNameBytes).c_str(),
+                     why.c_str());
         return 1;
     }
     const cgc::Compiled compiled = cgc::compile(text, name, options);
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
     if (!program.empty() && program.back() != '\n') program += '\n';
     if (!output || std::strcmp(output, "-") == 0) return printed(program);
     if (!cgtool::writeOutput(output, program, &why)) {
-        std::fprintf(stderr, "heat2d-cg: cannot write %s: %s\n", cgc::quoted(output, cgc::kFileNameBytes).c_str(), why.c_str());
+        std::fprintf(stderr, "heat2d-cg: cannot write %s: %s\n", cgc::quoted(output, cgc::kFileNameBytes).c_str(),
+                     why.c_str());
         return 1;
     }
     return 0;

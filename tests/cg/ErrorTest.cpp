@@ -119,25 +119,26 @@ TEST(CgErrors, ErrorStringsStayShortCleanLinesWhateverTheNamesHold) {
     const std::string program = "float4 main(uniform float4 k) : COLOR { return k; }";
     const std::string assembly = "!!ARBfp1.0\nMOV result.color, 0;\nEND\n";
     CGcontext context = cgCreateContext();
+    auto create = [context](const std::string& text) {
+        return cgCreateProgram(context, CG_SOURCE, text.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+    };
     const struct {
         const char* what;
         std::function<void()> call;
         CGerror code;
         std::string shows;
     } cases[] = {
-        {"a file name", [&] { cgCreateProgramFromFile(context, CG_SOURCE, (uniqueTemp() + huge).c_str(),
-                                                      CG_PROFILE_ARBFP1, nullptr, nullptr); },
+        {"a file name",
+         [&] {
+             const std::string path = uniqueTemp() + huge;
+             cgCreateProgramFromFile(context, CG_SOURCE, path.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+         },
          CG_FILE_READ_ERROR, "cannot read '"},
-        {"a #line name", [&] { cgCreateProgram(context, CG_SOURCE, ("#line 2 \"" + huge + "\"\n" + program + "x").c_str(),
-                                               CG_PROFILE_ARBFP1, nullptr, nullptr); },
-         CG_COMPILER_ERROR, "nnnnnnnn"},
-        {"a parameter name", [&] {
-             cgGetNamedParameter(cgCreateProgram(context, CG_SOURCE, program.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr),
-                                 huge.c_str()); },
-         CG_INVALID_PARAMETER_ERROR, "no uniform parameter named 'nnnn"},
-        {"a parameter name asked of assembly", [&] {
-             cgGetNamedParameter(cgCreateProgram(context, CG_SOURCE, assembly.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr),
-                                 huge.c_str()); },
+        {"a #line name", [&] { create("#line 2 \"" + huge + "\"\n" + program + "x"); }, CG_COMPILER_ERROR,
+         "nnnnnnnn"},
+        {"a parameter name", [&] { cgGetNamedParameter(create(program), huge.c_str()); }, CG_INVALID_PARAMETER_ERROR,
+         "no uniform parameter named 'nnnn"},
+        {"a parameter name asked of assembly", [&] { cgGetNamedParameter(create(assembly), huge.c_str()); },
          CG_INVALID_PARAMETER_ERROR, "no parameter named 'nnnn"},
     };
     for (const auto& c : cases) {

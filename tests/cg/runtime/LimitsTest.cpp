@@ -120,7 +120,8 @@ TEST_F(CgLimits, heat2dAndHeat2dCgAcceptAndRefuseTheSamePrograms) {
             << past.error;
 
         std::string message;
-        CGprogram program = cgCreateProgram(context, CG_SOURCE, c.program(n).c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+        CGprogram program =
+            cgCreateProgram(context, CG_SOURCE, c.program(n).c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
         cgGLLoadProgram(program);
         CGerror error = cgGetError();
         EXPECT_EQ(error, CG_NO_ERROR) << cgGetErrorString(error);

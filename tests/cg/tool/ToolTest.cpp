@@ -175,7 +175,8 @@ TEST_F(CgToolOutput, LoadsAsTheShaderWithItsParametersNamed) {
 // what it prints is left in tool.out and tool.err unless it sends it elsewhere.
 Outcome shell(const std::string& command) {
     const std::string dir = scratch();
-    writeFile("tool.sh", "cd '" + dir + "' || exit 99\nCG='" HEAT2D_CG "'\n{ " + command + "\n} </dev/null >tool.out 2>tool.err\n");
+    writeFile("tool.sh", "cd '" + dir + "' || exit 99\nCG='" HEAT2D_CG "'\n{ " + command +
+                             "\n} </dev/null >tool.out 2>tool.err\n");
     const int raw = std::system(("timeout 20 bash '" + dir + "tool.sh'").c_str());
     Outcome run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
