@@ -3,6 +3,7 @@
 // buffers can be created only once per process; this process only collects
 // rows, times the real binary's start-up, and prints.
 #include "bench/Compile.h"
+#include "bench/Loads.h"
 #include "bench/Measure.h"
 #include "bench/Report.h"
 #include "bench/Startup.h"
@@ -200,6 +201,11 @@ int main(int argc, char** argv) {
         progress.stage("reloading a saved HeatShader.cg, " + std::to_string(plan.reloads) + " saves");
         ok = inChild([&](std::FILE* out) { return bench::measureReload("HeatShader.cg", plan.reloads, out); },
                      plan.childTimeoutSeconds, &report);
+    }
+    if (ok) {
+        progress.stage(std::string("loading the slowest programs within the limits") + (quick ? " (one shape)" : ""));
+        ok = inChild([&](std::FILE* out) { return bench::measureProgramLoads(quick, out); }, plan.childTimeoutSeconds,
+                     &report);
     }
     ok = ok && measureStartups(plan.startupRuns, progress, &report);
     if (ok) {

@@ -1,5 +1,7 @@
 #include "cg/assembly.h"
 
+#include "cg/diag.h"
+
 #include <cstring>
 #include <map>
 #include <string_view>
@@ -12,27 +14,6 @@ namespace {
 const char kMagic[] = "!!ARBfp1.0";
 const char kTextureForm[] = "'# texture[N] = NAME (TYPE)'";
 const char kLocalForm[] = "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)'";
-
-// User text in a message: one short line whatever the comment holds.
-std::string quote(std::string_view text) {
-    std::string out = "'";
-    std::size_t shown = 0;
-    for (char c : text) {
-        if (++shown > 60) {
-            out += "\xE2\x80\xA6";  // …
-            break;
-        }
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[(c >> 4) & 0xf];
-            out += hex[c & 0xf];
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
 
 struct Shape {
     bool sampler = false;
@@ -162,7 +143,8 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
     std::map<std::string, int> names;                      // name -> line
     std::map<long, std::string> units, locals;             // slot -> name
     auto failAt = [&](int line, int col, const std::string& what) {
-        *error = sourceName + ":" + std::to_string(line) + ":" + std::to_string(col) + ": error: " + what;
+        *error = cgc::boundedLine(cgc::clipped(sourceName, cgc::kFileNameBytes) + ":" + std::to_string(line) + ":" +
+                                  std::to_string(col) + ": error: " + what);
         out->clear();
         return false;
     };
@@ -186,24 +168,24 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
         const std::size_t stop = parseComment(s, &c);
         if (stop != std::string_view::npos) {
             return failAt(line, int(indent + stop) + 1,
-                          "malformed parameter comment " + quote(s) + "; the form is " +
+                          "malformed parameter comment " + cgc::quoted(s) + "; the form is " +
                               (c.texture ? kTextureForm : kLocalForm));
         }
         Shape shape;
         if (!parseType(c.type, &shape))
-            return failAt(line, c.col, "unknown type " + quote(c.type) + " for parameter " + quote(c.name));
+            return failAt(line, c.col, "unknown type " + cgc::quoted(c.type) + " for parameter " + cgc::quoted(c.name));
         const std::string slot = c.texture ? "texture[" + std::to_string(c.first) + "]"
                                            : "program.local[" + std::to_string(c.first) +
                                                  (c.last != c.first ? ".." + std::to_string(c.last) : "") + "]";
         if (c.texture && !shape.sampler)
-            return failAt(line, c.col, quote(c.name) + " is named as " + slot + " but its type " + quote(c.type) +
+            return failAt(line, c.col, cgc::quoted(c.name) + " is named as " + slot + " but its type " + cgc::quoted(c.type) +
                                            " is not a sampler");
         if (!c.texture && shape.sampler)
-            return failAt(line, c.col, quote(c.name) + " has the sampler type " + quote(c.type) +
+            return failAt(line, c.col, cgc::quoted(c.name) + " has the sampler type " + cgc::quoted(c.type) +
                                            "; samplers are named as '# texture[N] = NAME (TYPE)'");
         if (c.last < c.first) return failAt(line, c.col, slot + " counts down");
         if (!c.texture && c.last - c.first + 1 != shape.registers)
-            return failAt(line, c.col, quote(c.name) + " (" + c.type + ") takes " + std::to_string(shape.registers) +
+            return failAt(line, c.col, cgc::quoted(c.name) + " (" + cgc::clipped(c.type, 60) + ") takes " + std::to_string(shape.registers) +
                                            (shape.registers == 1 ? " register" : " registers") + ", but " + slot +
                                            " names " + std::to_string(c.last - c.first + 1));
         if (c.texture && c.first >= limits.textureUnits)
@@ -214,15 +196,15 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
                                            std::to_string(limits.localParameters) + ")");
         auto named = names.emplace(c.name, line);
         if (!named.second)
-            return failAt(line, c.col, quote(c.name) + " is named twice (first at line " +
+            return failAt(line, c.col, cgc::quoted(c.name) + " is named twice (first at line " +
                                            std::to_string(named.first->second) + ")");
         std::map<long, std::string>& taken = c.texture ? units : locals;
         for (long k = c.first; k <= c.last; ++k) {
             auto slotTaken = taken.emplace(k, c.name);
             if (!slotTaken.second)
                 return failAt(line, c.col, std::string(c.texture ? "texture[" : "program.local[") + std::to_string(k) +
-                                               "] belongs to both " + quote(slotTaken.first->second) + " and " +
-                                               quote(c.name));
+                                               "] belongs to both " + cgc::quoted(slotTaken.first->second) + " and " +
+                                               cgc::quoted(c.name));
         }
 
         cgc::ParameterInfo p;

@@ -24,21 +24,44 @@ const Expansion& Sources::expansion(int id) const { return expansions_[std::size
 
 namespace {
 
+const char kEllipsis[] = "\xe2\x80\xa6";  // …
+
 std::string place(const Sources& s, const Loc& loc) {
-    // A name from #line may hold any byte; control bytes would break the line.
-    std::string text;
-    for (char c : s.fileName(loc.file)) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 32 && u != 127) {
-            text += c;
-            continue;
-        }
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\x%02x", u);
-        text += buf;
-    }
+    std::string text = clipped(s.fileName(loc.file), kFileNameBytes);
     if (loc.line > 0) text += ":" + std::to_string(loc.line) + ":" + std::to_string(loc.col);
     return text;
+}
+
+// The length of the well-formed UTF-8 sequence at text[i] (RFC 3629: no
+// overlong forms, surrogates or values past U+10FFFF), or 0, with its value.
+std::size_t sequenceAt(std::string_view text, std::size_t i, unsigned* value) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned lead = byte(i);
+    std::size_t n;
+    unsigned least;
+    if (lead >= 0xc2 && lead <= 0xdf) n = 2, least = 0x80, *value = lead & 0x1f;
+    else if (lead >= 0xe0 && lead <= 0xef) n = 3, least = 0x800, *value = lead & 0x0f;
+    else if (lead >= 0xf0 && lead <= 0xf4) n = 4, least = 0x10000, *value = lead & 0x07;
+    else return 0;
+    if (i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return 0;
+        *value = (*value << 6) | (byte(i + k) & 0x3f);
+    }
+    if (*value < least || *value > 0x10ffff || (*value >= 0xd800 && *value <= 0xdfff)) return 0;
+    return n;
+}
+
+// Code points that would break or disguise the line: C0 and C1 controls,
+// DEL, the Unicode line and paragraph separators.
+bool unprintable(unsigned c) { return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029; }
+
+void escapeBytes(std::string_view bytes, std::string* out) {
+    for (char c : bytes) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(c));
+        *out += buf;
+    }
 }
 
 }  // namespace
@@ -47,35 +70,36 @@ std::string Sources::format(const Loc& loc, const std::string& what) const {
     std::string line = place(*this, loc) + ": error: " + what;
     if (loc.expansion > 0 && std::size_t(loc.expansion) <= expansions_.size()) {
         const Expansion* e = &expansion(loc.expansion);
-        line += " (in expansion of macro '" + e->macro + "' defined at " + place(*this, e->definition) + ")";
+        line += " (in expansion of macro " + quoted(e->macro) + " defined at " + place(*this, e->definition) + ")";
     }
-    for (char& c : line)
-        if (c == '\n' || c == '\r') c = ' ';
-    return line;
+    return boundedLine(line);
 }
 
 void fail(const Loc& loc, std::string what) { throw CompileError{loc, std::move(what)}; }
 
-std::string quoted(std::string_view text) {
-    const std::size_t kMax = 60;
-    std::string out = "'";
-    std::size_t shown = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (shown >= kMax) {
-            out += "\xe2\x80\xa6";  // …
-            break;
-        }
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 32 || c == 127) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-        ++shown;
+std::string clipped(std::string_view text, std::size_t most) {
+    std::string out, piece;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned value = static_cast<unsigned char>(text[i]);
+        const std::size_t n = value < 0x80 ? 1 : sequenceAt(text, i, &value);
+        piece.clear();
+        if (n == 0) escapeBytes(text.substr(i, 1), &piece);
+        else if (unprintable(value)) escapeBytes(text.substr(i, n), &piece);
+        else piece.assign(text.substr(i, n));
+        if (out.size() + piece.size() > most) return out + kEllipsis;
+        out += piece;
+        i += n ? n : 1;
     }
-    return out + "'";
+    return out;
+}
+
+std::string quoted(std::string_view text, std::size_t most) { return "'" + clipped(text, most) + "'"; }
+
+std::string boundedLine(std::string_view line) {
+    std::string clean = clipped(line, std::string_view::npos);
+    if (clean.size() <= kMaxMessageBytes) return clean;
+    // Room for the ellipsis within the bound.
+    return clipped(clean, kMaxMessageBytes - (sizeof kEllipsis - 1));
 }
 
 std::string nearest(std::string_view name, const std::vector<std::string_view>& candidates) {

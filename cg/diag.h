@@ -50,9 +50,21 @@ struct CompileError {
 
 [[noreturn]] void fail(const Loc& loc, std::string what);
 
-// Source text quoted for a message: 'text', cut to about 60 characters with
-// "…" and with control bytes escaped, so a message stays one short line.
-std::string quoted(std::string_view text);
+// Every part of a message taken from the input goes through these, so that
+// a message stays one short line of valid UTF-8 whatever the input holds.
+// Control bytes, invalid UTF-8 and the Unicode line breaks become \xNN; valid
+// UTF-8 stays. Past `most` bytes the rest becomes "…".
+std::string clipped(std::string_view text, std::size_t most);
+// clipped(text, most) in single quotes: 'text'.
+std::string quoted(std::string_view text, std::size_t most = 60);
+// File names get more room than other quoted text: they say where.
+constexpr std::size_t kFileNameBytes = 100;
+
+// No message line is longer than this many bytes.
+constexpr std::size_t kMaxMessageBytes = 300;
+// `line` with line breaks and other control bytes escaped, cut to
+// kMaxMessageBytes at a character boundary (the end marked "…").
+std::string boundedLine(std::string_view line);
 
 // The candidate nearest to `name` by edit distance, or "" when none is near
 // enough to be a likely misspelling.

@@ -15,6 +15,7 @@
 #include "cg/cg.h"
 #include "cg/cgGL.h"
 #include "cg/compiler.h"
+#include "cg/diag.h"
 #include "cg/front/files.h"
 
 #include <unistd.h>
@@ -63,14 +64,12 @@ std::string fetchedText;
 GLuint believedBinding = 0;
 
 const char kStringName[] = "<string>";
-// The most instructions of each kind a program may have, whatever the driver
-// allows (see limitsFromGL).
-const int kMostInstructions = 16384;
 
 void raise(CGerror code, const std::string& text) {
     if (pendingCode != CG_NO_ERROR) return;  // the first one names the root cause
     pendingCode = code;
-    pendingText = text;
+    // Names in it come from files and callers: one bounded, clean line whatever they hold.
+    pendingText = cgc::boundedLine(text);
 }
 
 void outOfMemory(const char* call) { raise(CG_COMPILER_ERROR, std::string(call) + ": out of memory"); }
@@ -102,46 +101,40 @@ _CGparameter* validParameter(CGparameter param, const char* call) {
 _CGparameter* samplerParameter(CGparameter param, const char* call) {
     _CGparameter* p = validParameter(param, call);
     if (p && p->info.kind != cgc::ParameterInfo::Sampler) {
-        raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": '" + p->info.name + "' is not a sampler");
+        raise(CG_INVALID_PARAMETER_TYPE_ERROR,
+              std::string(call) + ": " + cgc::quoted(p->info.name) + " is not a sampler");
         return nullptr;
     }
     return p;
 }
 
-// What this driver allows, so that the compiler's limit errors name it.
-// Without a current context the queries leave 0 behind, and the documented
-// defaults stay.
+// The limits heat2d-cg checks, lowered to this driver's where it allows
+// less, so that an error names what the driver allows. Without a current
+// context the queries leave 0 behind, and heat2d-cg's stay.
 cgc::Limits limitsFromGL() {
-    cgc::Limits limits;
-    if (!fragmentProgramsAvailable()) return limits;
+    cgc::Limits driver{0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (!fragmentProgramsAvailable()) return cgc::Limits{};
     // A program past a native limit loads but may not run in hardware: the
     // smaller of the two is the one that counts.
     auto program = [](GLenum pname, GLenum native, int* field) {
         GLint value = 0, nativeValue = 0;
         glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, pname, &value);
         if (native) glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, native, &nativeValue);
-        GLint best = value;
-        if (nativeValue > 0 && (best <= 0 || nativeValue < best)) best = nativeValue;
-        if (best > 0) *field = best;
+        *field = nativeValue > 0 && (value <= 0 || nativeValue < value) ? nativeValue : value;
     };
-    program(GL_MAX_PROGRAM_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_INSTRUCTIONS_ARB, &limits.instructions);
-    program(GL_MAX_PROGRAM_ALU_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_ALU_INSTRUCTIONS_ARB, &limits.aluInstructions);
-    program(GL_MAX_PROGRAM_TEX_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INSTRUCTIONS_ARB, &limits.texInstructions);
+    program(GL_MAX_PROGRAM_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_INSTRUCTIONS_ARB, &driver.instructions);
+    program(GL_MAX_PROGRAM_ALU_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_ALU_INSTRUCTIONS_ARB, &driver.aluInstructions);
+    program(GL_MAX_PROGRAM_TEX_INSTRUCTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INSTRUCTIONS_ARB, &driver.texInstructions);
     program(GL_MAX_PROGRAM_TEX_INDIRECTIONS_ARB, GL_MAX_PROGRAM_NATIVE_TEX_INDIRECTIONS_ARB,
-            &limits.texIndirections);
-    // llvmpipe allows a million instructions, and takes seconds per hundred
-    // thousand to load them: past the ceiling a program is refused at once,
-    // so start-up stays within seconds whatever HeatShader.cg holds.
-    for (int* count : {&limits.instructions, &limits.aluInstructions, &limits.texInstructions, &limits.texIndirections})
-        if (*count > kMostInstructions) *count = kMostInstructions;
-    program(GL_MAX_PROGRAM_TEMPORARIES_ARB, GL_MAX_PROGRAM_NATIVE_TEMPORARIES_ARB, &limits.temporaries);
-    program(GL_MAX_PROGRAM_PARAMETERS_ARB, GL_MAX_PROGRAM_NATIVE_PARAMETERS_ARB, &limits.parameters);
-    program(GL_MAX_PROGRAM_ATTRIBS_ARB, GL_MAX_PROGRAM_NATIVE_ATTRIBS_ARB, &limits.attributes);
-    program(GL_MAX_PROGRAM_LOCAL_PARAMETERS_ARB, 0, &limits.localParameters);
+            &driver.texIndirections);
+    program(GL_MAX_PROGRAM_TEMPORARIES_ARB, GL_MAX_PROGRAM_NATIVE_TEMPORARIES_ARB, &driver.temporaries);
+    program(GL_MAX_PROGRAM_PARAMETERS_ARB, GL_MAX_PROGRAM_NATIVE_PARAMETERS_ARB, &driver.parameters);
+    program(GL_MAX_PROGRAM_ATTRIBS_ARB, GL_MAX_PROGRAM_NATIVE_ATTRIBS_ARB, &driver.attributes);
+    program(GL_MAX_PROGRAM_LOCAL_PARAMETERS_ARB, 0, &driver.localParameters);
     GLint units = 0;
     glGetIntegerv(GL_MAX_TEXTURE_IMAGE_UNITS_ARB, &units);
-    if (units > 0) limits.textureUnits = units;
-    return limits;
+    driver.textureUnits = units;
+    return cgc::Limits{}.within(driver);
 }
 
 // With the owner bound: GL takes the value for the bound program.
@@ -167,7 +160,7 @@ void setValueUnguarded(CGparameter param, const char* call, int count, float x, 
     _CGparameter* p = validParameter(param, call);
     if (!p) return;
     if (p->info.kind == cgc::ParameterInfo::Sampler) {
-        raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": '" + p->info.name + "' is a sampler");
+        raise(CG_INVALID_PARAMETER_TYPE_ERROR, std::string(call) + ": " + cgc::quoted(p->info.name) + " is a sampler");
         return;
     }
     const float v[4] = {x, y, z, w};
@@ -258,9 +251,9 @@ bool readProgramFile(const char* path, std::string* text) {
     std::string where;
     if (path[0] != '/') {
         std::vector<char> cwd(4096);
-        if (getcwd(cwd.data(), cwd.size())) where = std::string(" in ") + cwd.data();
+        if (getcwd(cwd.data(), cwd.size())) where = " in " + cgc::clipped(cwd.data(), 160);
     }
-    raise(CG_FILE_READ_ERROR, std::string("cannot read '") + path + "'" + where + ": " + why);
+    raise(CG_FILE_READ_ERROR, "cannot read " + cgc::quoted(path, cgc::kFileNameBytes) + where + ": " + why);
     return false;
 }
 
@@ -365,11 +358,12 @@ CGparameter cgGetNamedParameter(CGprogram program, const char* name) {
             if (param->info.name == name) return param.get();
         if (p->assembly && p->parameters.empty())
             raise(CG_INVALID_PARAMETER_ERROR,
-                  p->name + ": error: no parameter named '" + name +
-                      "': assembly names its parameters in header comments such as '# texture[0] = " + name +
-                      " (samplerRECT)' or '# program.local[0] = " + name + " (float4)', and this program has none");
+                  p->name + ": error: no parameter named " + cgc::quoted(name) +
+                      ": assembly names its parameters in header comments such as '# texture[0] = " +
+                      cgc::clipped(name, 60) + " (samplerRECT)' or '# program.local[0] = " + cgc::clipped(name, 60) +
+                      " (float4)', and this program has none");
         else
-            raise(CG_INVALID_PARAMETER_ERROR, p->name + ": error: no uniform parameter named '" + name + "'");
+            raise(CG_INVALID_PARAMETER_ERROR, p->name + ": error: no uniform parameter named " + cgc::quoted(name));
     } catch (...) {
         outOfMemory("cgGetNamedParameter");
     }
@@ -533,7 +527,8 @@ void cgGLEnableTextureParameter(CGparameter param) {
             glBindTexture(target, p->texture);
             glActiveTexture(GL_TEXTURE0);
         } else {
-            raise(CG_INVALID_PARAMETER_ERROR, "cgGLEnableTextureParameter: no multitexturing for '" + p->info.name + "'");
+            raise(CG_INVALID_PARAMETER_ERROR,
+                  "cgGLEnableTextureParameter: no multitexturing for " + cgc::quoted(p->info.name));
         }
     } catch (...) {
         outOfMemory("cgGLEnableTextureParameter");

@@ -269,7 +269,7 @@ private:
         std::sort(candidates.begin(), candidates.end());  // a stable choice between equally near words
         std::string what = "unknown type name " + quoted(word.text);
         std::string best = nearest(word.text, candidates);
-        if (!best.empty()) what += "; did you mean '" + best + "'?";
+        if (!best.empty()) what += "; did you mean " + quoted(best) + "?";
         fail(placeOf(word), what);
     }
 

@@ -609,8 +609,8 @@ void Preprocessor::directive(const Token& hash) {
     } else if (w == "line") {
         line(lexer, word);
     } else if (w == "error") {
-        std::string text = quoted(trim(lexer.restOfLine()));
-        text = text.substr(1, text.size() - 2);
+        // The user's own words are the message, so they get more room than a quote.
+        std::string text = clipped(trim(lexer.restOfLine()), 160);
         fail(hash.loc, text.empty() ? "#error" : text);
     } else if (w != "pragma") {
         fail(word.loc, "unknown preprocessor directive " + directiveName(word.text));
@@ -712,10 +712,12 @@ void Preprocessor::line(Lexer& lexer, const Token& at) {
         fail(number.is(Tok::EndOfFile) ? at.loc : number.loc, "#line expects a line number near " + describe(number));
     Token file = lexer.nextInLine();
     int id = -1;
-    if (file.is(Tok::String) && file.text.size() >= 2)
-        id = fileId(std::string(file.text.substr(1, file.text.size() - 2)));
-    else if (!file.is(Tok::EndOfFile))
+    if (file.is(Tok::String)) {
+        // An empty name would leave messages without a file: the file keeps its own.
+        if (file.text.size() > 2) id = fileId(std::string(file.text.substr(1, file.text.size() - 2)));
+    } else if (!file.is(Tok::EndOfFile)) {
         fail(file.loc, "#line expects a file name in quotes near " + describe(file));
+    }
     lexer.setNextLine(int(number.number), id);
 }
 

@@ -23,9 +23,10 @@ class Preprocessor {
 public:
     // Tokens read from files plus tokens made by expansion: what the parser
     // and every later stage may be handed, and so what bounds their time and
-    // memory. Past it: "macro 'M' expands past 4194304 tokens" in an
-    // expansion, a note that the program is too long elsewhere.
-    static constexpr std::size_t kMaxTokens = std::size_t(1) << 22;
+    // memory: the syntax tree holds about 190 bytes a token, so a file at
+    // the budget peaks near 400 MB. Past it: "macro 'M' expands past 2097152
+    // tokens" in an expansion, a note that the program is too long elsewhere.
+    static constexpr std::size_t kMaxTokens = std::size_t(1) << 21;
     static constexpr int kMaxExpansionDepth = 256;
     static constexpr int kMaxIncludeDepth = 16;
 

@@ -25,7 +25,9 @@ bool samePred(const Pred& a, const Pred& b) {
 
 Lowerer::Lowerer(const ast::Tree& tree, const Analysis& analysis, TypeTable& types, const Options& options)
     : tree_(tree), analysis_(analysis), types_(types), options_(options), b_(function_, types) {
-    maxInstructions_ = std::size_t(std::max(options.limits.instructions, 64)) * 8;
+    // Unrolled loops fold a great deal: the budget before optimisation stays
+    // roomy (1024 iterations of a few statements) however small the target.
+    maxInstructions_ = std::max<std::size_t>(std::size_t(std::max(options.limits.instructions, 0)) * 8, 32768);
     vars_.resize(analysis.symbols.size());
     states_.resize(analysis.symbols.size());
     for (std::size_t i = 0; i < analysis.symbols.size(); ++i) {

@@ -2,7 +2,9 @@
 // the way heat2d compiles HeatShader.cg, so an edit can be checked without
 // starting the program. Errors are the one located line editors parse.
 #include "cg/compiler.h"
+#include "cg/diag.h"
 #include "cg/front/files.h"
+#include "cg/tool/output.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +22,15 @@ const char kUsage[] =
     "  --help   show this text\n"
     "Exit status: 0 compiled; 1 an error, told in one line on standard error\n"
     "(file:line:col: error: ...); 2 bad usage.\n";
+
+// The usage text or the program on standard output; a full disk or a closed
+// pipe is one line and status 1, never a silent success.
+int printed(const std::string& text) {
+    std::string why;
+    if (cgtool::writeOutput("-", text, &why)) return 0;
+    std::fprintf(stderr, "heat2d-cg: cannot write to standard output: %s\n", why.c_str());
+    return 1;
+}
 
 int usage(const std::string& why) {
     std::fprintf(stderr, "heat2d-cg: %s\n%s", why.c_str(), kUsage);
@@ -43,10 +54,6 @@ bool readStandardInput(std::string* text, std::string* error) {
     return true;
 }
 
-bool writeAll(std::FILE* f, const std::string& text) {
-    return std::fwrite(text.data(), 1, text.size(), f) == text.size();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,8 +64,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (!optionsEnded && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
-            return 0;
+            return printed(kUsage);
         } else if (!optionsEnded && arg == "-O0") {
             options.optimize = false;
         } else if (!optionsEnded && arg == "-o") {
@@ -68,20 +74,27 @@ int main(int argc, char** argv) {
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-            return usage("unknown option '" + arg + "'");
+            return usage("unknown option " + cgc::quoted(arg));
         } else if (input) {
-            return usage("one file at a time ('" + std::string(input) + "' and '" + arg + "')");
+            return usage("one file at a time (" + cgc::quoted(input) + " and " + cgc::quoted(arg) + ")");
         } else {
             input = argv[i];
         }
     }
     if (!input) return usage("no file to compile");
 
+    // Checked before anything is read or written: the source stays as it was.
+    if (output && cgtool::sameFile(input, output)) {
+        std::fprintf(stderr, "heat2d-cg: refusing to write over the input %s (-o names the file being compiled)\n",
+                     cgc::quoted(output, cgc::kFileNameBytes).c_str());
+        return 1;
+    }
     const bool fromStdin = std::strcmp(input, "-") == 0;
     const std::string name = fromStdin ? "<stdin>" : input;
     std::string text, why;
     if (!(fromStdin ? readStandardInput(&text, &why) : cgc::readSourceFile(input, &text, &why))) {
-        std::fprintf(stderr, "heat2d-cg: cannot read '%s': %s\n", name.c_str(), why.c_str());
+        std::fprintf(stderr, "heat2d-cg: cannot read %s: %s\n", cgc::quoted(name, cgc::kFileNameBytes).c_str(),
+                     why.c_str());
         return 1;
     }
     const cgc::Compiled compiled = cgc::compile(text, name, options);
@@ -90,18 +103,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     // OUT is touched only once there is a program to put in it.
-    const bool toStdout = !output || std::strcmp(output, "-") == 0;
-    std::FILE* out = toStdout ? stdout : std::fopen(output, "wb");
-    if (!out) {
-        std::fprintf(stderr, "heat2d-cg: cannot write '%s': %s\n", output, std::strerror(errno));
-        return 1;
-    }
-    bool written = writeAll(out, compiled.text);
-    if (!compiled.text.empty() && compiled.text.back() != '\n') written = written && writeAll(out, "\n");
-    written = (toStdout ? std::fflush(out) : std::fclose(out)) == 0 && written;
-    if (!written) {
-        std::fprintf(stderr, "heat2d-cg: cannot write '%s': %s\n", toStdout ? "<stdout>" : output,
-                     std::strerror(errno));
+    std::string program = compiled.text;
+    if (!program.empty() && program.back() != '\n') program += '\n';
+    if (!output || std::strcmp(output, "-") == 0) return printed(program);
+    if (!cgtool::writeOutput(output, program, &why)) {
+        std::fprintf(stderr, "heat2d-cg: cannot write %s: %s\n", cgc::quoted(output, cgc::kFileNameBytes).c_str(),
+                     why.c_str());
         return 1;
     }
     return 0;

@@ -3,6 +3,7 @@
 #include "cg/cg.h"
 #include "cg/cgGL.h"
 #include "cg/compiler.h"
+#include "cg/diag.h"
 #include "cg/front/files.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -107,6 +110,47 @@ TEST(CgErrors, AnUnreadableFileSaysWhereTheRuntimeLooked) {
         EXPECT_EQ(std::string(cgGetErrorString(error)), c.message);
     }
     ::unlink(fifo.c_str());
+}
+
+// Names reach the runtime's messages from files and callers: whatever they
+// hold, cgGetErrorString gives one line of at most 300 bytes.
+TEST(CgErrors, ErrorStringsStayShortCleanLinesWhateverTheNamesHold) {
+    const std::string huge = std::string(1 << 20, 'n') + "\x01\xff";
+    const std::string program = "float4 main(uniform float4 k) : COLOR { return k; }";
+    const std::string assembly = "!!ARBfp1.0\nMOV result.color, 0;\nEND\n";
+    CGcontext context = cgCreateContext();
+    auto create = [context](const std::string& text) {
+        return cgCreateProgram(context, CG_SOURCE, text.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> call;
+        CGerror code;
+        std::string shows;
+    } cases[] = {
+        {"a file name",
+         [&] {
+             const std::string path = uniqueTemp() + huge;
+             cgCreateProgramFromFile(context, CG_SOURCE, path.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+         },
+         CG_FILE_READ_ERROR, "cannot read '"},
+        {"a #line name", [&] { create("#line 2 \"" + huge + "\"\n" + program + "x"); }, CG_COMPILER_ERROR,
+         "nnnnnnnn"},
+        {"a parameter name", [&] { cgGetNamedParameter(create(program), huge.c_str()); }, CG_INVALID_PARAMETER_ERROR,
+         "no uniform parameter named 'nnnn"},
+        {"a parameter name asked of assembly", [&] { cgGetNamedParameter(create(assembly), huge.c_str()); },
+         CG_INVALID_PARAMETER_ERROR, "no parameter named 'nnnn"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.call();
+        const CGerror error = cgGetError();
+        EXPECT_EQ(error, c.code);
+        const std::string text = cgGetErrorString(error);
+        EXPECT_LE(text.size(), cgc::kMaxMessageBytes);
+        EXPECT_EQ(std::count_if(text.begin(), text.end(), [](char b) { return b >= 0 && b < 0x20; }), 0) << text;
+        EXPECT_NE(text.find(c.shows), std::string::npos) << text;
+    }
 }
 
 TEST(CgErrors, BadArgumentsToCreateAreErrorsNotCrashes) {

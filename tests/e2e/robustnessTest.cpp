@@ -1,9 +1,12 @@
 // The program keeps running, and says what went wrong, when its shader or a
 // driver feature is missing.
+#include "cg/compiler.h"
 #include "tests/support/AppRun.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <regex>
 
 namespace {
@@ -208,6 +211,44 @@ TEST(MissingDriverFeature, reportedAndTheProgramKeepsRunning) {
             EXPECT_EQ(n, 2) << line << "\n" << app.output();
         }
     }
+}
+
+// The longest chain of 4-wide multiplies heat2d-cg accepts, as HeatShader.cg:
+// the shape llvmpipe is slowest to load. `n` multiplies.
+std::string multiplyChain(int n) {
+    std::string text =
+        "float4 main(float2 coords : TEXCOORD0, uniform samplerRECT heatTexture,\n"
+        "            uniform float2 invGridSize, uniform float timestep) : COLOR {\n"
+        "  float4 c = texRECT(heatTexture, coords);\n"
+        "  float4 t = c * timestep + invGridSize.xyxy;\n"
+        "  float4 a = c;\n";
+    for (int i = 0; i < n; ++i) text += "  a *= t;\n";
+    return text + "  return a;\n}\n";
+}
+
+TEST(SlowShader, theWindowAnswersEscapeWithinSecondsWhateverTheShaderHolds) {
+    int n = 1;
+    while (n < 100000 && cgc::compile(multiplyChain(n + 1), "HeatShader.cg").ok) ++n;
+    const cgc::Compiled atLimit = cgc::compile(multiplyChain(n), "HeatShader.cg");
+    ASSERT_TRUE(atLimit.ok) << atLimit.error;
+    EXPECT_GE(atLimit.stats.instructions, cgc::Limits{}.instructions - 4) << "not a program at the limit";
+
+    AppRun::Options options;
+    options.shader = AppRun::Shader::Custom;
+    options.shaderText = multiplyChain(n);
+    // With the cache on, a second run would load at once and hide the cost.
+    options.environment = {"MESA_SHADER_CACHE_DISABLE=true"};
+    AppRun app(options);
+    ASSERT_NE(app.waitForWindow(), 0u) << app.output();
+    const auto pressed = std::chrono::steady_clock::now();
+    app.key("Escape");
+    ASSERT_EQ(app.waitForExit(20), 0) << "signal " << app.lastSignal() << "\n" << app.output();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+    std::printf("%d multiplies (%d instructions): Escape answered after %.2f s\n", n, atLimit.stats.instructions,
+                seconds);
+    // Loading takes under 2 s of CPU; the rest is room for a loaded machine.
+    EXPECT_LT(seconds, 6.0);
+    EXPECT_EQ(linesStartingWith(app.outputLines(), "Cg ERROR: "), 0) << app.output();
 }
 
 }  // namespace

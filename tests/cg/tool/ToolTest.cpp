@@ -171,4 +171,91 @@ TEST_F(CgToolOutput, LoadsAsTheShaderWithItsParametersNamed) {
     EXPECT_EQ(error, CG_NO_ERROR) << cgGetErrorString(error);
 }
 
+// Runs `command` (a shell line, heat2d-cg as $CG) in the scratch folder;
+// what it prints is left in tool.out and tool.err unless it sends it elsewhere.
+Outcome shell(const std::string& command) {
+    const std::string dir = scratch();
+    writeFile("tool.sh", "cd '" + dir + "' || exit 99\nCG='" HEAT2D_CG "'\n{ " + command +
+                             "\n} </dev/null >tool.out 2>tool.err\n");
+    const int raw = std::system(("timeout 20 bash '" + dir + "tool.sh'").c_str());
+    Outcome run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readFile(dir + "tool.out");
+    run.err = readFile(dir + "tool.err");
+    return run;
+}
+
+bool isLink(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Nothing the user has is lost: an output that is the input is refused, a
+// link stays a link, a failed write leaves the old file and no temporary,
+// and every failure to write is one line and a non-zero status.
+TEST(CgTool, OutputNeverCostsTheUserAFile) {
+    const std::string source = readFile(HEAT_SHADER_PATH);
+    enum Leaves { SourceAsItWas, ProgramInTarget, OldTarget };
+    const struct {
+        const char* what;
+        std::string setUp;    // shell commands, in the scratch folder with s.cg holding the source
+        std::string command;  // as run by the shell
+        int status;
+        std::string err;      // the start of the one line on standard error; "" for none
+        Leaves leaves;
+    } cases[] = {
+        {"output over its input", "", "$CG -o s.cg s.cg", 1, "heat2d-cg: refusing to write over the input 's.cg'",
+         SourceAsItWas},
+        {"output through a link to the input", "ln -s s.cg link.cg", "$CG -o link.cg s.cg", 1,
+         "heat2d-cg: refusing to write over the input 'link.cg'", SourceAsItWas},
+        {"input through a link to the output", "ln -s s.cg link.cg", "$CG -o s.cg link.cg", 1,
+         "heat2d-cg: refusing", SourceAsItWas},
+        {"output a hard link to the input", "ln s.cg hard.cg", "$CG -o hard.cg s.cg", 1, "heat2d-cg: refusing",
+         SourceAsItWas},
+        {"output over standard input's file", "", "$CG -o s.cg - <s.cg", 1, "heat2d-cg: refusing", SourceAsItWas},
+        {"output through a link", "echo old >t.fp && ln -s t.fp link.fp", "$CG -o link.fp s.cg", 0, "",
+         ProgramInTarget},
+        {"output through a link that names nothing yet", "ln -s t.fp link.fp", "$CG -o link.fp s.cg", 0, "",
+         ProgramInTarget},
+        {"output to /dev/full", "echo old >t.fp", "$CG -o /dev/full s.cg", 1,
+         "heat2d-cg: cannot write '/dev/full': No space left on device", OldTarget},
+        {"standard output on /dev/full", "echo old >t.fp", "$CG s.cg >/dev/full", 1,
+         "heat2d-cg: cannot write to standard output: No space left on device", OldTarget},
+        {"help on /dev/full", "echo old >t.fp", "$CG --help >/dev/full", 1,
+         "heat2d-cg: cannot write to standard output: No space left on device", OldTarget},
+        {"standard output closed", "echo old >t.fp", "$CG --help >&-", 1,
+         "heat2d-cg: cannot write to standard output: Bad file descriptor", OldTarget},
+        // The limit stops the write part way; the message goes through a pipe, which it does not limit.
+        // The limit stops the write; the message goes through a pipe, which it does not limit.
+        {"a write the file size limit stops", "echo old >t.fp",
+         "(trap '' XFSZ; ulimit -f 0; exec $CG -o t.fp s.cg) 2>&1 | cat >&2; exit ${PIPESTATUS[0]}", 1,
+         "heat2d-cg: cannot write 't.fp': File too large", OldTarget},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        shell("rm -rf -- s.cg t.fp link.cg link.fp hard.cg .[!.]*");
+        writeFile("s.cg", source);
+        if (!c.setUp.empty()) {
+            ASSERT_EQ(shell(c.setUp).status, 0);
+        }
+        const Outcome run = shell(c.command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.err.empty()) {
+            EXPECT_EQ(run.err, "");
+        } else {
+            EXPECT_TRUE(isOneLine(run.err)) << run.err;
+            EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
+        }
+        EXPECT_EQ(readFile(scratch() + "s.cg"), source);
+        if (c.leaves == ProgramInTarget) {
+            EXPECT_TRUE(isProgram(readFile(scratch() + "t.fp")));
+            EXPECT_TRUE(isLink(scratch() + "link.fp")) << "the link was replaced";
+        } else if (c.leaves == OldTarget) {
+            EXPECT_EQ(readFile(scratch() + "t.fp"), "old\n");
+        }
+        // No temporary is left behind, whatever happened.
+        EXPECT_EQ(shell("ls -A | grep '^[.]'").out, "");
+    }
+}
+
 }  // namespace
