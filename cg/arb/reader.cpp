@@ -363,6 +363,7 @@ Register Reader::destination(std::uint8_t* mask) {
     if (accept(".")) {
         const Token m = tok();
         if (m.kind != Token::Word) errorNear("write mask expected");
+        if (m.loc.col != end().col) fail(m.loc, "a write mask follows its '.' without a space");
         bool rgba = false;
         int last = -1;
         *mask = 0;
@@ -401,6 +402,7 @@ Register Reader::source(bool* swizzled, int* components) {
     if (accept(".")) {
         const Token s = tok();
         if (s.kind != Token::Word) errorNear("swizzle expected");
+        if (s.loc.col != end().col) fail(s.loc, "a swizzle follows its '.' without a space");
         bool rgba = false;
         for (std::size_t k = 0; k < s.text.size(); ++k) {
             bool thisRgba = false;

@@ -52,6 +52,9 @@ void Reader::lex() {
         }
         Token t;
         t.loc = Loc{line, col, file_, 0};
+        // As Mesa reads it: a '.' and the name or swizzle after it share a line.
+        if (!tokens_.empty() && tokens_.back().text == "." && tokens_.back().loc.line != line)
+            fail(tokens_.back().loc, "a '.' and the name after it must be on one line");
         if (i == text_.size()) {
             tokens_.push_back(t);
             return;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace {
@@ -55,6 +56,8 @@ const Valid kValid[] = {
      "!!ARBfp1.0\nOPTION ARB_fragment_program_shadow;\nTEX result.color, fragment.texcoord[0], texture[0], SHADOW2D;\n"
      "END\n",
      1, 1},
+    {"spacesWhereMesaTakesThem",
+     "!!ARBfp1.0\nTEMP r;\nMOV r .x, fragment . texcoord [ 0 ] .y;\nMOV result. color, program . local\n[0];\nEND\n", 2, 0},
     {"commentsAfterEnd", "!!ARBfp1.0\nMOV result.color, {0.5}.x;\nEND\n# a note\n\n", 1, 0},
 };
 
@@ -115,6 +118,9 @@ const Fault kFaults[] = {
      "3:21: error: a constant vector has at most 4 components", true},
     {"strayCharacter", HEAD "MOV r, r @;\nEND\n", "3:10: error: unexpected character '@'", true},
     {"malformedNumber", HEAD "MOV r, 1.5x;\nEND\n", "3:8: error: malformed number '1.5x'", true},
+    {"spaceInASwizzle", HEAD "MOV r, r. x;\nEND\n", "3:11: error: a swizzle follows its '.' without a space", true},
+    {"dotAtALinesEnd", HEAD "MOV r, fragment.\ncolor;\nEND\n", "3:16: error: a '.' and the name after it must be on one line",
+     true},
     {"aliasOfNothing", "!!ARBfp1.0\nALIAS a = b;\nEND\n", "2:11: error: 'b' is not declared", true},
     {"localPastTheLast", HEAD "MOV r, program.local[256];\nEND\n",
      "3:22: error: program.local[256] is past the last local parameter (at most 256)", false},
@@ -238,6 +244,34 @@ TEST_F(ArbReaderOnMesa, acceptsWhatMesaLoadsAndRefusesWhatItRefuses) {
         if (!f.driverRefuses) continue;
         EXPECT_FALSE(cgtest::runArb(f.text, run).loaded) << f.behaviour << ": Mesa loads it";
     }
+}
+
+// Small edits of the valid programs: whatever the reader still accepts,
+// Mesa loads.
+TEST_F(ArbReaderOnMesa, editedProgramsTheReaderAcceptsMesaLoads) {
+    if (IsSkipped() || HasFatalFailure()) return;
+    const char* const pieces[] = {"[", "]", "{", "}", ",", ";", ".", "..", "-", "=", "#", "\n", "0", "1.5e3", "x",
+                                  "xyzw", "a", "texture", "fragment", "program", "state", "result", "END", "TEMP",
+                                  "PARAM", "ALIAS", "MOV", "TEX", "SWZ", "KIL", "2D", "RECT", "row", "local", "_SAT"};
+    std::mt19937 random(16);
+    cgtest::ArbRun run;
+    int accepted = 0;
+    for (int i = 0; i < 6000; ++i) {
+        std::string text = kValid[std::size_t(i) % (sizeof kValid / sizeof kValid[0])].text;
+        for (int edits = 1 + int(random() % 3); edits > 0; --edits) {
+            const std::size_t at = 11 + random() % (text.size() - 11);  // past the header
+            switch (random() % 3) {
+                case 0: text.insert(at, pieces[random() % (sizeof pieces / sizeof pieces[0])]); break;
+                case 1: text.erase(at, 1 + random() % 8); break;
+                default: text.insert(at, text.substr(random() % text.size(), 1 + random() % 20)); break;
+            }
+        }
+        if (!cgc::compile(text, "t.fp").ok) continue;
+        ++accepted;
+        const cgtest::ArbResult r = cgtest::runArb(text, run);
+        EXPECT_TRUE(r.loaded) << r.error << " at " << r.errorPosition << "\n" << text;
+    }
+    EXPECT_GT(accepted, 100);
 }
 
 }  // namespace
