@@ -66,11 +66,12 @@ Reader::Reader(std::string_view text, int file, const Limits& limits) : text_(te
 // ---- the program ----
 
 Stats Reader::run() {
-    lex();
+    startLexing();
     stats_.texIndirections = 1;
     while (is("OPTION")) option();
     while (!accept("END")) {
         if (tok().kind == Token::End) fail(tok().loc, "'END' expected at the end of the program");
+        dropFinishedTokens();
         statement();
     }
     if (tok().kind != Token::End) errorNear("nothing but comments may follow 'END'");
@@ -259,7 +260,7 @@ void Reader::instruction() {
     }
     if (sat && op->form == Form::Kill) fail(opToken.loc, "'KIL' has no '_SAT' form");
     advance();
-    const std::string opName = quoted(op->name);
+    const std::string_view opName = op->name;  // quoted in messages only
 
     Register dst;
     std::uint8_t mask = 0xf;
@@ -293,21 +294,23 @@ void Reader::instruction() {
     } else {
         const int want = sourceCount(op->form);
         const bool scalar = op->form == Form::Scalar || op->form == Form::BinaryScalar;
-        std::vector<Loc> places;
+        Loc places[4];  // enough to place the first one too many
+        int got = 0;
         do {
-            places.push_back(tok().loc);
+            const Loc at = tok().loc;
+            if (got < 4) places[got] = at;
+            ++got;
             bool swizzled = false;
             int components = 0;
             source(&swizzled, &components);
             if (scalar && components != 1)
-                fail(places.back(), opName + " takes a scalar operand: one component, as in 'r0.x'");
+                fail(at, quoted(opName) + " takes a scalar operand: one component, as in 'r0.x'");
             if (!scalar && components != 0 && components != 1 && components != 4)
-                fail(places.back(), "a source swizzle has 1 or 4 components, got " + std::to_string(components));
+                fail(at, "a source swizzle has 1 or 4 components, got " + std::to_string(components));
         } while (op->form != Form::Sample && accept(","));
-        const int got = int(places.size());
         if (got != want)
-            fail(got > want ? places[std::size_t(want)] : opToken.loc,
-                 opName + " takes " + std::to_string(want) + (want == 1 ? " source operand" : " source operands") +
+            fail(got > want ? places[want] : opToken.loc,
+                 quoted(opName) + " takes " + std::to_string(want) + (want == 1 ? " source operand" : " source operands") +
                      ", got " + std::to_string(got));
     }
     if (op->form == Form::Sample) {

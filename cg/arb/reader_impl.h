@@ -46,9 +46,11 @@ public:
 
 private:
     // ---- tokens (reader.cpp) ----
-    void lex();
+    void startLexing();
+    void lexOne();
+    void dropFinishedTokens();
     const Token& tok() const { return tokens_[pos_]; }
-    const Token& peek(std::size_t ahead = 1) const;
+    const Token& peek(std::size_t ahead = 1);
     void advance();
     bool is(std::string_view text) const;
     bool accept(std::string_view text);
@@ -80,8 +82,11 @@ private:
     void useParameter(const std::string& key);
     void useAttribute(const std::string& key);
 
-    std::vector<Token> tokens_;
+    std::vector<Token> tokens_;  // from the current statement's first on
     std::size_t pos_ = 0;
+    std::size_t at_ = 0;  // the lexer's place in the text
+    int line_ = 1, col_ = 1;
+    bool ended_ = false;
     Loc prevEnd_;
     std::string_view text_;
     int file_;

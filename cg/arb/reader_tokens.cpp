@@ -25,16 +25,25 @@ namespace arbread {
 
 // ---- tokens ----
 
-void Reader::lex() {
-    int line = 1, col = 1;
-    std::size_t i = 0;
+// Tokens are read as the parser needs them, and those of finished statements
+// dropped: a 16 MiB program never exists as tokens all at once, and a fault
+// the lexer finds is reported in its place among the others.
+void Reader::startLexing() {
+    if (!isArbProgram(text_.data(), text_.size())) fail(Loc{1, 1, file_, 0}, "'!!ARBfp1.0' expected at the start");
+    at_ = sizeof kMagic - 1;
+    col_ += int(at_);
+    lexOne();
+}
+
+void Reader::lexOne() {
+    std::size_t& i = at_;
+    int& line = line_;
+    int& col = col_;
     auto step = [&](std::size_t n) {
         i += n;
         col += int(n);
     };
-    if (!isArbProgram(text_.data(), text_.size())) fail(Loc{1, 1, file_, 0}, "'!!ARBfp1.0' expected at the start");
-    step(sizeof kMagic - 1);
-    while (true) {
+    {
         // Whitespace, comments and line ends (LF, CR LF or a lone CR).
         while (i < text_.size()) {
             const char c = text_[i];
@@ -56,6 +65,7 @@ void Reader::lex() {
         if (!tokens_.empty() && tokens_.back().text == "." && tokens_.back().loc.line != line)
             fail(tokens_.back().loc, "a '.' and the name after it must be on one line");
         if (i == text_.size()) {
+            ended_ = true;
             tokens_.push_back(t);
             return;
         }
@@ -104,14 +114,22 @@ void Reader::lex() {
     }
 }
 
-const Token& Reader::peek(std::size_t ahead) const {
+const Token& Reader::peek(std::size_t ahead) {
+    while (tokens_.size() <= pos_ + ahead && !ended_) lexOne();
     return tokens_[std::min(pos_ + ahead, tokens_.size() - 1)];
+}
+
+void Reader::dropFinishedTokens() {
+    tokens_.erase(tokens_.begin(), tokens_.begin() + std::ptrdiff_t(pos_));
+    pos_ = 0;
 }
 
 void Reader::advance() {
     prevEnd_ = tok().loc;
     prevEnd_.col += int(tok().text.size());
-    if (pos_ + 1 < tokens_.size()) ++pos_;
+    if (tok().kind == Token::End) return;
+    ++pos_;
+    if (pos_ == tokens_.size()) lexOne();
 }
 
 bool Reader::is(std::string_view text) const { return tok().kind != Token::End && tok().text == text; }

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 
@@ -117,6 +119,8 @@ const Fault kFaults[] = {
     {"constantOfFiveComponents", HEAD "MOV r, {1, 2, 3, 4, 5};\nEND\n",
      "3:21: error: a constant vector has at most 4 components", true},
     {"strayCharacter", HEAD "MOV r, r @;\nEND\n", "3:10: error: unexpected character '@'", true},
+    {"anEarlierFaultBeforeALaterStrayCharacter", HEAD "MOV r r;\nMOV r, r @;\nEND\n", "3:7: error: ',' expected near 'r'",
+     true},
     {"malformedNumber", HEAD "MOV r, 1.5x;\nEND\n", "3:8: error: malformed number '1.5x'", true},
     {"spaceInASwizzle", HEAD "MOV r, r. x;\nEND\n", "3:11: error: a swizzle follows its '.' without a space", true},
     {"dotAtALinesEnd", HEAD "MOV r, fragment.\ncolor;\nEND\n", "3:16: error: a '.' and the name after it must be on one line",
@@ -226,6 +230,30 @@ TEST(ArbReader, initialValuesThatAreNotConstantAreLocatedErrors) {
         const cgc::Compiled c = cgc::compile(row.source, "t.cg");
         EXPECT_FALSE(c.ok);
         EXPECT_EQ(c.error, row.error);
+    }
+}
+
+// Up to the runtime's 16 MiB file limit, an ARB program is read, or fails
+// with its one line, within seconds of processor time.
+TEST(ArbReader, sixteenMegabytesOfInstructionsFailWithinSeconds) {
+    const struct {
+        const char* instruction;
+        const char* needs;
+    } rows[] = {{"MAD r, r, {1.5, 2, 3, 4}, fragment.texcoord[0].xyzw;\n", "program needs 316550 instructions"},
+                {"MOV r, r;\n", "program needs 1677717 instructions"}};
+    for (const auto& row : rows) {
+        std::string text = "!!ARBfp1.0\nTEMP r;\n";
+        const std::size_t n = ((16u << 20) - 40) / std::strlen(row.instruction);
+        text.reserve(text.size() + n * std::strlen(row.instruction) + 4);
+        for (std::size_t i = 0; i < n; ++i) text += row.instruction;
+        text += "END\n";
+        timespec before{}, after{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+        const cgc::Compiled c = cgc::compile(text, "big.fp");
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+        const double seconds = double(after.tv_sec - before.tv_sec) + double(after.tv_nsec - before.tv_nsec) * 1e-9;
+        EXPECT_EQ(c.error.find(std::string("big.fp:4099:1: error: ") + row.needs), 0u) << c.error;
+        EXPECT_LT(seconds, 5.0);
     }
 }
 
