@@ -13,7 +13,9 @@ namespace cgc {
 namespace {
 
 const char kTextureForm[] = "'# texture[N] = NAME (TYPE)'";
-const char kLocalForm[] = "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)'";
+const char kLocalForm[] =
+    "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)', and for an initial value "
+    "' = V, V, ...' after it";
 
 // User text in a message: one short line whatever the comment holds.
 std::string quote(std::string_view text) {
