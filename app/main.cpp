@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/commandLine.h"
 
 #include <GL/freeglut.h>
 
@@ -8,6 +9,9 @@ int main(int argc, char** argv) {
     // Line by line even into a pipe or a file, so a log has the banner before
     // any error line and keeps what was printed if the process is killed.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    const int status = readCommandLine(argc, argv);
+    if (status >= 0) return status;
+    if (!xDisplayReachable(argc, argv)) return 1;
     initGLUT(argc, argv);
     printStartupLines();
     glutMainLoop();

@@ -9,9 +9,10 @@
 #include <iostream>
 
 void initGLUT(int argc, char** argv) {
-    glutInit(&argc, argv);
+    // Before glutInit, so that its -geometry option, when given, wins.
     glutInitWindowSize(windowWidth, windowHeight);
     glutInitWindowPosition(200, 100);
+    glutInit(&argc, argv);
     glutInitDisplayMode(GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH | GLUT_STENCIL);
     // freeglut's form of handing GLUT the exit routine: closing the window
     // ends the process through exit(), so the buffers' destructors run.

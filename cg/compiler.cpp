@@ -1,9 +1,12 @@
 // The compiler as one call: preprocess and parse, analyse, lower to IR,
-// optimise, emit ARB text. Each stage throws CompileError at its first
-// fault; this is the one place that turns it into the error line.
+// optimise, emit ARB text; ARB text given as the program is checked and
+// kept. Each stage throws CompileError at its first fault; this is the one
+// place that turns it into the error line.
 #include "cg/compiler.h"
 
 #include "cg/arb/backend.h"
+#include "cg/arb/header.h"
+#include "cg/arb/reader.h"
 #include "cg/front/parser.h"
 #include "cg/lower/lower.h"
 #include "cg/opt/passes.h"
@@ -14,24 +17,19 @@
 
 namespace cgc {
 
-namespace {
-
-// "# texture[0] = heatTexture (samplerRECT)", "# program.local[2..4] = m (float3x3)":
-// the runtime reads these back to name an assembly program's parameters.
-std::string headerComment(const ParameterInfo& p) {
-    std::string slot = p.kind == ParameterInfo::Sampler ? "texture[" + std::to_string(p.slot) + "]"
-                       : p.slots > 1 ? "program.local[" + std::to_string(p.slot) + ".." +
-                                           std::to_string(p.slot + p.slots - 1) + "]"
-                                     : "program.local[" + std::to_string(p.slot) + "]";
-    return "# " + slot + " = " + p.name + " (" + p.typeName + ")";
-}
-
-}  // namespace
-
 Compiled compile(const char* source, std::size_t length, const std::string& sourceName, const Options& options) {
     Compiled out;
     Sources sources;
     try {
+        if (isArbProgram(source, length)) {
+            // Assembly is its own program: checked, then kept as written.
+            out.stats = readArbProgram(std::string_view(source, length), sources.addFile(sourceName), options.limits);
+            if (!headerParameters(source, length, sourceName, options.limits, &out.parameters, &out.error))
+                return out;
+            out.text.assign(source, length);
+            out.ok = true;
+            return out;
+        }
         ast::Tree tree = parseSource(sources, source, length, sourceName, options);
         TypeTable types;
         Analysis analysis = analyze(tree, types, options);

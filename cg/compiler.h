@@ -30,6 +30,7 @@ struct ParameterInfo {
     int components = 1;    // Numeric: 1..4 in each program.local register
     int slot = 0;          // texture unit, or the first program.local index
     int slots = 1;         // Numeric: consecutive program.local registers (matrix rows, array elements)
+    std::vector<float> initial;  // Numeric: 4 per register, the declared initial value; empty when none
 };
 
 struct Stats {

@@ -11,7 +11,7 @@
 // it, a value set while its program seems bound is sent at once and again at
 // the program's next bind, and any other is kept for that bind.
 
-#include "cg/assembly.h"
+#include "cg/arb/reader.h"
 #include "cg/cg.h"
 #include "cg/cgGL.h"
 #include "cg/compiler.h"
@@ -30,7 +30,7 @@ struct _CGparameter {
     _CGprogram* program;
     cgc::ParameterInfo info;
     GLuint texture = 0;
-    float value[4] = {0, 0, 0, 0};
+    std::vector<float> values;  // Numeric: 4 per register, from the initial value until set
     bool resend = false;  // without direct state access: send again at the next bind
 };
 
@@ -139,16 +139,25 @@ cgc::Limits limitsFromGL() {
 
 // With the owner bound: GL takes the value for the bound program.
 void sendToBound(const _CGparameter& p) {
-    glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot), p.value[0], p.value[1], p.value[2],
-                                 p.value[3]);
+    for (std::size_t r = 0; r < p.values.size() / 4; ++r) {
+        const float* v = &p.values[4 * r];
+        glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot) + GLuint(r), v[0], v[1], v[2], v[3]);
+    }
+}
+
+void sendByName(const _CGparameter& p) {
+    for (std::size_t r = 0; r < p.values.size() / 4; ++r) {
+        const float* v = &p.values[4 * r];
+        glNamedProgramLocalParameter4fEXT(p.program->id, GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot) + GLuint(r), v[0],
+                                          v[1], v[2], v[3]);
+    }
 }
 
 void send(_CGparameter& p) {
     _CGprogram& owner = *p.program;
     if (!owner.loaded || !fragmentProgramsAvailable()) return;  // kept; loading sends it
     if (directStateAccess()) {
-        glNamedProgramLocalParameter4fEXT(owner.id, GL_FRAGMENT_PROGRAM_ARB, GLuint(p.info.slot), p.value[0],
-                                          p.value[1], p.value[2], p.value[3]);
+        sendByName(p);
         return;
     }
     // The belief may be stale; the next bind of the owner makes it right.
@@ -164,7 +173,7 @@ void setValueUnguarded(CGparameter param, const char* call, int count, float x, 
         return;
     }
     const float v[4] = {x, y, z, w};
-    for (int i = 0; i < count; ++i) p->value[i] = v[i];
+    for (int i = 0; i < count; ++i) p->values[std::size_t(i)] = v[i];
     send(*p);
 }
 
@@ -181,6 +190,10 @@ void addParameters(_CGprogram* program, const std::vector<cgc::ParameterInfo>& i
         auto p = std::make_unique<_CGparameter>();
         p->program = program;
         p->info = info;
+        if (info.kind == cgc::ParameterInfo::Numeric) {
+            p->values = info.initial;
+            p->values.resize(4 * std::size_t(info.slots), 0.0f);
+        }
         live.insert(p.get());
         program->parameters.push_back(std::move(p));
     }
@@ -201,25 +214,14 @@ CGprogram createProgram(CGcontext context, const char* source, std::size_t lengt
     cgc::Options options;
     options.entry = entry ? entry : "main";
     options.limits = limitsFromGL();
-    if (cgrt::isAssembly(source, length)) {
-        std::vector<cgc::ParameterInfo> parameters;
-        std::string error;
-        if (!cgrt::assemblyParameters(source, length, name, options.limits, &parameters, &error)) {
-            raise(CG_COMPILER_ERROR, error);
-            return nullptr;
-        }
-        program->text.assign(source, length);
-        program->assembly = true;
-        addParameters(program.get(), parameters);
-    } else {
-        cgc::Compiled compiled = cgc::compile(source, length, name, options);
-        if (!compiled.ok) {
-            raise(CG_COMPILER_ERROR, compiled.error);
-            return nullptr;
-        }
-        program->text = std::move(compiled.text);
-        addParameters(program.get(), compiled.parameters);
+    cgc::Compiled compiled = cgc::compile(source, length, name, options);
+    if (!compiled.ok) {
+        raise(CG_COMPILER_ERROR, compiled.error);
+        return nullptr;
     }
+    program->text = std::move(compiled.text);
+    program->assembly = cgc::isArbProgram(source, length);
+    addParameters(program.get(), compiled.parameters);
     _CGprogram* raw = program.get();
     live.insert(raw);
     context->programs.push_back(std::move(program));
@@ -462,8 +464,7 @@ void cgGLLoadProgram(CGprogram program) {
             param->resend = false;
             if (!p->loaded || param->info.kind == cgc::ParameterInfo::Sampler) continue;
             if (direct)
-                glNamedProgramLocalParameter4fEXT(p->id, GL_FRAGMENT_PROGRAM_ARB, GLuint(param->info.slot),
-                                                  param->value[0], param->value[1], param->value[2], param->value[3]);
+                sendByName(*param);
             else
                 sendToBound(*param);
         }

@@ -54,8 +54,13 @@ private:
     void entryParameter(const ast::Param& p, int symbol);
     void entryOutputs(const FunctionInfo& entry);
     bool outputIsDepth(const std::string& semantic, const Loc& loc, TypeId type);
+    // ---- uniforms and their initial values (uniforms.cpp) ----
     void addUniform(int symbol);
-    void uniformLeaves(const std::string& name, TypeId type, const Loc& loc);
+    void uniformLeaves(const std::string& name, TypeId type, const Loc& loc, const std::vector<double>* values,
+                       std::size_t* at);
+    void initialComponents(const ast::Expr* e, TypeId type, const std::string& name, std::vector<double>* out,
+                           int depth) const;
+    void constantValue(const ast::Expr* e, const std::string& name, std::vector<double>* out, int depth) const;
     void checkRecursion();
 
     // ---- expressions (expressions.cpp) ----

@@ -234,10 +234,7 @@ void Analyzer::globalVariables(const ast::Stmt& decl) {
                                      quoted(options_.entry));
         if (isUniform) {
             s.kind = Symbol::Uniform;
-            // The runtime has no default values to give a uniform.
-            if (d.init)
-                fail(d.loc, "uniform " + quoted(d.name) +
-                                " cannot have an initial value; declare it 'static const' for a constant");
+            if (d.init) initializer(d.init, s.type, d.name);  // the runtime loads it with the program
         } else {
             s.kind = Symbol::Static;
             if (types_.samplers(s.type) > 0)
@@ -253,54 +250,6 @@ void Analyzer::globalVariables(const ast::Stmt& decl) {
     }
 }
 
-void Analyzer::addUniform(int symbol) {
-    Symbol& s = out_.symbols[std::size_t(symbol)];
-    s.slot = nextSlot_;
-    s.unit = nextUnit_;
-    uniformLeaves(s.name, s.type, s.loc);
-}
-
-// Parameters as the runtime finds them by name: numbers by whole variable
-// (a matrix or array of numbers is one parameter of several registers),
-// structs and arrays of anything else by their leaves.
-void Analyzer::uniformLeaves(const std::string& name, TypeId type, const Loc& loc) {
-    const TypeInfo& info = types_.info(type);
-    TypeId element = type;
-    while (types_.kind(element) == TypeKind::Array) element = types_.info(element).element;
-    if (info.kind == TypeKind::Sampler) {
-        if (nextUnit_ >= options_.limits.textureUnits)
-            fail(loc, "too many samplers (" + quoted(name) + "): at most " + std::to_string(options_.limits.textureUnits));
-        ParameterInfo p;
-        p.name = name;
-        p.typeName = types_.name(type);
-        p.kind = ParameterInfo::Sampler;
-        p.target = int(info.sampler);  // SamplerKind and ir::TexTarget share their order
-        p.slot = nextUnit_++;
-        out_.parameters.push_back(p);
-        return;
-    }
-    if (types_.isNumeric(element)) {
-        int registers = types_.registers(type);
-        if (nextSlot_ + registers > options_.limits.localParameters)
-            fail(loc, "too many uniforms (" + quoted(name) + "): at most " +
-                          std::to_string(options_.limits.localParameters));
-        ParameterInfo p;
-        p.name = name;
-        p.typeName = types_.name(type);
-        p.components = types_.kind(element) == TypeKind::Scalar ? 1 : types_.info(element).cols;
-        p.slot = nextSlot_;
-        p.slots = registers;
-        nextSlot_ += registers;
-        out_.parameters.push_back(p);
-        return;
-    }
-    if (info.kind == TypeKind::Array) {
-        for (int i = 0; i < info.length; ++i) uniformLeaves(name + "[" + std::to_string(i) + "]", info.element, loc);
-    } else if (info.kind == TypeKind::Struct) {
-        for (const StructMember& m : info.members) uniformLeaves(name + "." + m.name, m.type, loc);
-    }
-}
-
 int Analyzer::declareFunction(const ast::Function& f) {
     FunctionInfo fi;
     fi.name = f.name;
@@ -308,8 +257,9 @@ int Analyzer::declareFunction(const ast::Function& f) {
     fi.result = resolveType(f.returnType);
     if (types_.kind(fi.result) == TypeKind::Sampler) fail(f.loc, "a function cannot return a sampler");
     for (const ast::Param& p : f.params) {
-        // The runtime has no default values to give, and calls pass every argument.
-        if (p.declarator.init)
+        // Calls pass every argument; only the entry's uniforms, which the
+        // runtime sets, take a value of their own.
+        if (p.declarator.init && !(p.qualifiers.isUniform && f.name == options_.entry))
             fail(p.declarator.init->loc, "parameter " + quoted(p.declarator.name) + " cannot have a default value");
         TypeId t = declaredType(resolveType(p.type), p.declarator, nullptr);
         if (t == types_.voidType()) fail(p.loc, "parameter cannot be void");
@@ -352,6 +302,7 @@ void Analyzer::function(const ast::Function& f) {
         s.out = fi.out[i];
         s.function = index;
         s.declarator = &p.declarator;
+        if (p.declarator.init) initializer(p.declarator.init, s.type, s.name);
         int symbol = addSymbol(std::move(s));
         out_.functions[std::size_t(index)].paramSymbols.push_back(symbol);
         out_.declared[&p.declarator] = symbol;

@@ -17,6 +17,7 @@ const char kUsage[] =
     "usage: heat2d-cg [-O0] [-o OUT] FILE\n"
     "Compiles a shading-language file (FILE, or - for standard input) to an ARB\n"
     "fragment program, as heat2d compiles HeatShader.cg, without a window or OpenGL.\n"
+    "A file that is already one (!!ARBfp1.0) is checked and printed as it is.\n"
     "  -o OUT   write the program to OUT instead of standard output\n"
     "  -O0      leave the program unoptimised\n"
     "  --help   show this text\n"

@@ -213,9 +213,19 @@ TEST_F(CgRuntime, AssemblyTextIsTakenAsIs) {
     CGprogram good = load("!!ARBfp1.0\nPARAM k = {0.5, 1, 2, 3};\nMOV result.color, k;\nEND\n");
     EXPECT_EQ(run(good), (std::vector<float>{0.5f, 1, 2, 3}));
 
-    CGprogram bad = cgCreateProgram(context, CG_SOURCE, "!!ARBfp1.0\nFOO result.color;\nEND\n", CG_PROFILE_ARBFP1,
-                                    nullptr, nullptr);
-    ASSERT_NE(bad, nullptr);
+    // The grammar is checked before the driver sees the text.
+    EXPECT_EQ(cgCreateProgram(context, CG_SOURCE, "!!ARBfp1.0\nFOO result.color;\nEND\n", CG_PROFILE_ARBFP1, nullptr,
+                              nullptr),
+              nullptr);
+    CGerror refused = cgGetError();
+    EXPECT_EQ(refused, CG_COMPILER_ERROR);
+    EXPECT_STREQ(cgGetErrorString(refused), "<string>:2:1: error: unknown instruction 'FOO'");
+
+    // What only the driver knows is still its to refuse: Mesa has fewer env
+    // than local parameters.
+    CGprogram bad = cgCreateProgram(context, CG_SOURCE, "!!ARBfp1.0\nMOV result.color, program.env[300];\nEND\n",
+                                    CG_PROFILE_ARBFP1, nullptr, nullptr);
+    ASSERT_NE(bad, nullptr) << cgGetErrorString(cgGetError());
     cgGLLoadProgram(bad);
     cgGLBindProgram(bad);
     CGerror error = cgGetError();

@@ -102,6 +102,7 @@ AppRun::AppRun(const Options& options) {
     // that read lines while it runs rely on exactly that.
     std::vector<std::string> args = options.wrapper;
     args.push_back(HEAT2D_BINARY);
+    args.insert(args.end(), options.arguments.begin(), options.arguments.end());
 
     pid_ = fork();
     if (pid_ == 0) {

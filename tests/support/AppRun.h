@@ -31,6 +31,7 @@ public:
         std::string shaderText;                // for Shader::Custom
         std::vector<std::string> environment;  // extra NAME=value entries
         std::vector<std::string> wrapper;      // run under this command (e.g. apitrace trace ...)
+        std::vector<std::string> arguments;    // heat2d's own command line
     };
 
     AppRun();

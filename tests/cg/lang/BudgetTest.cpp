@@ -361,6 +361,25 @@ std::string shippedShader() {
 
 class Budget : public FloatTargetTest {};
 
+// Both programs of every row read back as assembly, counted as the back end
+// counted the compiled one; the compiled one reads back as itself.
+TEST(BudgetAsAssembly, everyProgramReadsBackWithTheBackEndsCounts) {
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.behaviour);
+        const cgc::Compiled compiled = cgc::compile(row.source ? row.source : shippedShader(), "budget.cg");
+        ASSERT_TRUE(compiled.ok) << compiled.error;
+        const cgc::Compiled again = cgc::compile(compiled.text, "budget.fp"), hand = cgc::compile(row.arb, "hand.fp");
+        ASSERT_TRUE(again.ok) << again.error << "\n" << compiled.text;
+        ASSERT_TRUE(hand.ok) << hand.error << "\n" << row.arb;
+        EXPECT_EQ(again.text, compiled.text);
+        const cgc::Stats& a = again.stats;
+        const cgc::Stats& b = compiled.stats;
+        EXPECT_EQ(std::vector<int>({a.instructions, a.aluInstructions, a.texInstructions, a.texIndirections, a.temporaries}),
+                  std::vector<int>({b.instructions, b.aluInstructions, b.texInstructions, b.texIndirections, b.temporaries}));
+        EXPECT_EQ(hand.stats.instructions, row.handWritten);
+    }
+}
+
 TEST_F(Budget, compiledProgramsMatchHandWrittenOnesWithinATenthMoreInstructions) {
     if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_GE(sizeof kRows / sizeof kRows[0], 30u);

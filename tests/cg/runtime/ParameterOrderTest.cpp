@@ -4,6 +4,7 @@
 // with EXT_direct_state_access hidden from the runtime (Mesa cannot hide it
 // itself), where the runtime has to keep values for the next bind.
 #include "cg/cgGL.h"
+#include "cg/compiler.h"
 #include "fbo/FramebufferObject.h"
 #include "tests/cg/GLTargets.h"
 #include "tests/support/GLTest.h"
@@ -183,6 +184,48 @@ TEST_P(CgParameterOrder, TheComponentsLeftAloneKeepTheirValues) {
     cgtest::drawPass(target, a);
     EXPECT_EQ(target.read(), (std::vector<float>{7, 8, 9, 4}));
     EXPECT_EQ(cgGetError(), CG_NO_ERROR);
+}
+
+// A declared initial value is there from the load on, in every register of
+// a matrix, also for the compiler's output loaded as assembly, until a set
+// replaces the components it sets.
+TEST_P(CgParameterOrder, AnInitialValueLoadsWithTheProgramUntilASetReplacesIt) {
+    const char* const vector = "float4 main(uniform float4 v = float4(0.5, 1.5, 2.5, 3.5)) : COLOR { return v; }";
+    const char* const matrix =
+        "uniform float2x4 v = {1, 2, 3, 4, 5, 6, 7, 8};\nfloat4 main() : COLOR { return v[0] + v[1] * 10; }";
+    const struct {
+        const char* what;
+        const char* source;
+        bool assembly;
+        bool setBeforeLoad, setAfterLoad;  // cgGLSetParameter1f(v, 7)
+        std::vector<float> drawn;
+    } rows[] = {
+        {"loaded", vector, false, false, false, {0.5f, 1.5f, 2.5f, 3.5f}},
+        {"loaded from assembly", vector, true, false, false, {0.5f, 1.5f, 2.5f, 3.5f}},
+        {"set before the load", vector, false, true, false, {7, 1.5f, 2.5f, 3.5f}},
+        {"set after the load", vector, true, false, true, {7, 1.5f, 2.5f, 3.5f}},
+        {"a matrix's rows", matrix, false, false, false, {51, 62, 73, 84}},
+        {"a matrix's rows from assembly", matrix, true, false, false, {51, 62, 73, 84}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::string text = row.source;
+        if (row.assembly) {
+            const cgc::Compiled compiled = cgc::compile(text, "v.cg");
+            ASSERT_TRUE(compiled.ok) << compiled.error;
+            text = compiled.text;
+        }
+        CGprogram p = cgCreateProgram(context, CG_SOURCE, text.c_str(), CG_PROFILE_ARBFP1, nullptr, nullptr);
+        ASSERT_NE(p, nullptr) << cgGetErrorString(cgGetError());
+        CGparameter v = cgGetNamedParameter(p, "v");
+        if (row.setBeforeLoad) cgGLSetParameter1f(v, 7);
+        cgGLLoadProgram(p);
+        if (row.setAfterLoad) cgGLSetParameter1f(v, 7);
+        FloatTarget target(1, 1, GL_RGBA32F_ARB);
+        cgtest::drawPass(target, p);
+        EXPECT_EQ(target.read(), row.drawn);
+        EXPECT_EQ(cgGetError(), CG_NO_ERROR);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(DirectStateAccess, CgParameterOrder, ::testing::Values(false, true),

@@ -75,6 +75,7 @@ const char kBadSource[] = "float4 main() : COLOR {\n  return undeclared;\n}\n";
 TEST(CgTool, EachWayOfCallingItGivesItsStatusAndOutput) {
     const std::string good = readFile(HEAT_SHADER_PATH);
     const std::string bad = writeFile("bad.cg", kBadSource);
+    const std::string badAssembly = writeFile("bad.fp", "!!ARBfp1.0\nTEMP r;\nMAX r, r, r, r;\nEND\n");
     const std::string fifo = scratch() + "tool-fifo";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -90,6 +91,7 @@ TEST(CgTool, EachWayOfCallingItGivesItsStatusAndOutput) {
         {"unoptimised", std::string("-O0 ") + HEAT_SHADER_PATH, "", 0, Program, ""},
         {"standard input", "-", good, 0, Program, ""},
         {"a bad file", bad, "", 1, Nothing, bad + ":2:"},
+        {"bad assembly", badAssembly, "", 1, Nothing, badAssembly + ":3:14: error: 'MAX' takes 2 source operands, got 3\n"},
         {"bad standard input", "-", kBadSource, 1, Nothing, "<stdin>:2:"},
         {"a missing file", "missing.cg", "", 1, Nothing, "heat2d-cg: cannot read 'missing.cg': No such file or directory"},
         {"a FIFO", fifo, "", 1, Nothing, "heat2d-cg: cannot read '" + fifo + "': it is not a regular file (a FIFO)"},
@@ -132,6 +134,10 @@ TEST(CgTool, PrintsWhatTheRuntimesCompilerMakes) {
     EXPECT_EQ(tool(HEAT_SHADER_PATH).out, cgc::compile(source, HEAT_SHADER_PATH).text);
     EXPECT_EQ(tool(std::string("-O0 ") + HEAT_SHADER_PATH).out, cgc::compile(source, HEAT_SHADER_PATH, unoptimised).text);
     EXPECT_EQ(tool("-", source).out, cgc::compile(source, "<stdin>").text);
+    // Assembly is checked and printed as it is: the output reads back as itself.
+    const std::string assembly = tool(HEAT_SHADER_PATH).out;
+    EXPECT_EQ(tool(writeFile("own.fp", assembly)).out, assembly);
+    EXPECT_EQ(tool("-", assembly).out, assembly);
 }
 
 TEST(CgTool, OutputGoesToTheNamedFileOnlyWhenItCompiled) {

@@ -1,19 +1,23 @@
-#include "cg/assembly.h"
+#include "cg/arb/header.h"
 
 #include "cg/diag.h"
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string_view>
 #include <utility>
 
-namespace cgrt {
+namespace cgc {
 
 namespace {
 
-const char kMagic[] = "!!ARBfp1.0";
 const char kTextureForm[] = "'# texture[N] = NAME (TYPE)'";
-const char kLocalForm[] = "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)'";
+const char kLocalForm[] =
+    "'# program.local[N] = NAME (TYPE)' or '# program.local[N..M] = NAME (TYPE)', and for an initial value "
+    "' = V, V, ...' after it";
 
 struct Shape {
     bool sampler = false;
@@ -78,6 +82,8 @@ struct Comment {
     bool texture = false;
     long first = 0, last = 0;
     std::string name, type;
+    std::vector<float> values;  // after a second '=': the initial value
+    std::size_t valuesAt = 0;
     int line = 0, col = 0;
 };
 
@@ -121,7 +127,33 @@ std::size_t parseComment(std::string_view s, Comment* c) {
     c->type = std::string(s.substr(start, i - start));
     ++i;
     spaces();
+    if (i < s.size() && s[i] == '=') {
+        ++i;
+        c->valuesAt = i;
+        do {
+            spaces();
+            const std::string rest(s.substr(i, 48));
+            char* stop = nullptr;
+            const float v = std::strtof(rest.c_str(), &stop);
+            if (stop == rest.c_str()) return i;
+            c->values.push_back(v);
+            i += std::size_t(stop - rest.c_str());
+            spaces();
+        } while (i < s.size() && s[i++] == ',');
+        if (i == s.size() && s.back() != ',') return std::string_view::npos;
+        return i - 1;
+    }
     return i == s.size() ? std::string_view::npos : i;
+}
+
+// The shortest decimal form that reads back as the same float.
+std::string number(float x) {
+    char buf[48];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, double(x));
+        if (std::strtof(buf, nullptr) == x) break;
+    }
+    return buf;
 }
 
 bool startsAHeaderComment(std::string_view s) {
@@ -132,12 +164,22 @@ bool startsAHeaderComment(std::string_view s) {
 
 }  // namespace
 
-bool isAssembly(const char* text, std::size_t length) {
-    return length >= sizeof kMagic - 1 && std::memcmp(text, kMagic, sizeof kMagic - 1) == 0;
+std::string headerComment(const ParameterInfo& p) {
+    std::string slot = p.kind == ParameterInfo::Sampler ? "texture[" + std::to_string(p.slot) + "]"
+                       : p.slots > 1 ? "program.local[" + std::to_string(p.slot) + ".." +
+                                           std::to_string(p.slot + p.slots - 1) + "]"
+                                     : "program.local[" + std::to_string(p.slot) + "]";
+    std::string line = "# " + slot + " = " + p.name + " (" + p.typeName + ")";
+    for (std::size_t k = 0; k < p.initial.size(); ++k) {
+        if (int(k % 4) >= p.components) continue;
+        line += k ? ", " : " = ";
+        line += number(p.initial[k]);
+    }
+    return line;
 }
 
-bool assemblyParameters(const char* text, std::size_t length, const std::string& sourceName,
-                        const cgc::Limits& limits, std::vector<cgc::ParameterInfo>* out, std::string* error) {
+bool headerParameters(const char* text, std::size_t length, const std::string& sourceName, const Limits& limits,
+                      std::vector<ParameterInfo>* out, std::string* error) {
     out->clear();
     const std::string_view all(text, length);
     std::map<std::string, int> names;                      // name -> line
@@ -207,10 +249,22 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
                                                cgc::quoted(c.name));
         }
 
-        cgc::ParameterInfo p;
+        const std::size_t want = std::size_t(shape.components * shape.registers);
+        if (!c.values.empty() && shape.sampler)
+            return failAt(line, int(indent + c.valuesAt) + 1, "sampler " + cgc::quoted(c.name) + " cannot have an initial value");
+        if (!c.values.empty() && c.values.size() != want)
+            return failAt(line, int(indent + c.valuesAt) + 1,
+                          cgc::quoted(c.name) + " (" + cgc::clipped(c.type, 60) + ") takes " + std::to_string(want) +
+                              (want == 1 ? " initial value" : " initial values") + ", got " +
+                              std::to_string(c.values.size()));
+        ParameterInfo p;
+        for (std::size_t k = 0; k < c.values.size(); ++k) {
+            if (k % std::size_t(shape.components) == 0) p.initial.insert(p.initial.end(), 4, 0.0f);
+            p.initial[k / std::size_t(shape.components) * 4 + k % std::size_t(shape.components)] = c.values[k];
+        }
         p.name = c.name;
         p.typeName = c.type;
-        p.kind = shape.sampler ? cgc::ParameterInfo::Sampler : cgc::ParameterInfo::Numeric;
+        p.kind = shape.sampler ? ParameterInfo::Sampler : ParameterInfo::Numeric;
         p.target = shape.target;
         p.components = shape.components;
         p.slot = int(c.first);
@@ -220,4 +274,4 @@ bool assemblyParameters(const char* text, std::size_t length, const std::string&
     return true;
 }
 
-}  // namespace cgrt
+}  // namespace cgc
