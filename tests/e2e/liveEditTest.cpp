@@ -57,7 +57,7 @@ int errorTextPixels(const Screenshot& s) {
 class LiveEdit : public ::testing::Test {
 protected:
     void start(const std::string& shader) {
-        app = std::make_unique<AppRun>(AppRun::Options{AppRun::Shader::Linked, shader, {}, {}});
+        app = std::make_unique<AppRun>(AppRun::Options{AppRun::Shader::Linked, shader, {}, {}, {}});
         ASSERT_NE(app->waitForWindow(), 0u) << app->output();
         ASSERT_TRUE(waitUntil([&] { return app->screenshot().width == 640; }, 10));
     }
