@@ -454,7 +454,7 @@ int Lowerer::constantIndex(const Expr* index, int bound, TypeId of) {
     Src s = rvalue(index).regs[0];
     float k[4];
     // Inside a loop that may have broken off, the index matters only where it has not.
-    if (!b_.constantOf(s, k) && (assumed_.empty() || !knownUnderAssumptions(s, k)))
+    if (!knownOnEveryPath(s, k))
         fail(index->loc, "array index must be a compile-time constant");
     if (!(k[0] >= 0 && k[0] < float(bound))) {
         // Shown as an int only where one holds it: converting -1e30 is undefined.

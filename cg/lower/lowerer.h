@@ -121,8 +121,26 @@ private:
     Pred pSelect(Pred c, Pred a, Pred b);
     Src materialize(Pred p);
     Src select(Pred c, const Src& a, const Src& b);
+
+    // ---- what is known where the loops being unrolled still run (control.cpp) ----
+    struct Fact {
+        std::uint8_t lanes = 0;  // bit c: lane c holds value[c]
+        float value[4] = {0, 0, 0, 0};
+    };
+    struct Memo {
+        std::unordered_map<std::uint32_t, ir::Vec4> known;
+        std::unordered_map<std::uint32_t, int> unknown;  // with the assumptions it was tried under
+    };
+    using Assumed = std::vector<std::pair<std::uint32_t, int>>;  // (def, lane) facts added
+    void assume(const Pred& running, Assumed* added);
+    void assumeLane(std::uint32_t def, int lane, float value, Assumed* added, int depth);
+    void forget(const Assumed& added, bool learnt = true);  // learnt: memo_ used them
+    bool isBoolean(std::uint32_t def, int depth = 0);
     bool knownUnderAssumptions(const Src& s, float out[4]);
-    bool evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth);
+    bool knownOnEveryPath(const Src& s, float out[4]);
+    bool split(const Src& s, float out[4], int depth);
+    bool valueOf(const Src& s, ir::Vec4* out, Memo& memo, int depth);
+    bool evaluateAssuming(std::uint32_t def, ir::Vec4* out, Memo& memo, int depth);
 
     // ---- statements (statements.cpp) ----
     void statement(const ast::Stmt* s);
@@ -194,13 +212,14 @@ private:
     std::size_t maxInstructions_;
     Loc statementLoc_;
 
-    // Loop conditions are decided on the path where no break has happened:
-    // the predicates of the loops being unrolled are known to be active there.
-    std::unordered_map<std::uint32_t, std::pair<int, float>> assumed_;
-    std::unordered_map<std::uint32_t, ir::Vec4> known_;
-    // Values found not constant, with the assumptions they were tried under.
-    std::unordered_map<std::uint32_t, int> unknown_;
-    int assumptions_ = 0;  // bumped whenever assumed_ changes
+    // Loop conditions are decided on the paths where no break has happened:
+    // the predicates of the loops being unrolled are known to be active there,
+    // and so is every break condition they are made of.
+    std::unordered_map<std::uint32_t, Fact> assumed_;
+    Memo memo_;                // values under assumed_
+    int assumptions_ = 0;      // bumped whenever assumed_ changes
+    std::unordered_map<std::uint32_t, bool> booleans_;
+    std::pair<std::uint32_t, int> blocked_{ir::kNone, 0};  // the first unknown comparison a value waited on
 };
 
 }  // namespace cgc::lowering

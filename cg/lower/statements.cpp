@@ -107,13 +107,14 @@ bool Lowerer::loopGoesOn(const ast::Expr* cond, Pred alive) {
     ArmResult sideEffects = endArm();
     merge(alive, sideEffects, nullptr, Frame::Returned);
     float k[4];
-    if (b_.constantOf(c, k)) return k[0] != 0;
-    if (!assumed_.empty() && knownUnderAssumptions(c, k)) return k[0] != 0;
+    if (knownOnEveryPath(c, k)) return k[0] != 0;
     fail(cond->loc, "loop count is not known at compile time");
 }
 
 // Unrolled: each iteration (and each step) runs under `alive`, the paths that
-// have not left the loop, so a dynamic break turns the rest off.
+// have not left the loop, so a dynamic break turns the rest off. The count is
+// what the control gives on the paths that have not broken out: the most it
+// can run.
 void Lowerer::loop(const ast::Stmt* s) {
     int outerLevel = loopLevel_;
     ++loops_;
@@ -121,15 +122,18 @@ void Lowerer::loop(const ast::Stmt* s) {
     openScope();
     if (s->kind == ast::Stmt::For && s->init) statement(s->init);
     Pred alive = Pred::always(), ended = Pred::never();
-    std::vector<std::uint32_t> assumedHere;
+    Assumed assumedHere;
     for (int iteration = 0;; ++iteration) {
         if (s->expr && !(s->kind == ast::Stmt::DoWhile && iteration == 0)) {
             statementLoc_ = s->expr->loc;
             b_.at(s->expr->loc);
             if (!loopGoesOn(s->expr, alive)) break;
         }
-        if (++unrolled_ > kMaxUnrolledIterations)
-            fail(s->loc, "loop runs more than " + std::to_string(kMaxUnrolledIterations) + " iterations");
+        if (++unrolled_ > kMaxUnrolledIterations) {
+            const std::string most = std::to_string(kMaxUnrolledIterations);
+            fail(s->loc, iteration >= kMaxUnrolledIterations ? "loop runs more than " + most + " iterations"
+                                                              : "loops run more than " + most + " iterations in all");
+        }
         beginArm(alive);
         loopLevel_ = 2 * loops_;
         openScope();
@@ -141,11 +145,7 @@ void Lowerer::loop(const ast::Stmt* s) {
         ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
         alive = pNot(ended);
         if (alive.kind == Pred::False || dead()) break;
-        if (alive.kind == Pred::Dyn && !assumed_.count(alive.s.def)) {
-            assumed_[alive.s.def] = {alive.s.swz[0], alive.inverted ? 0.0f : 1.0f};
-            assumedHere.push_back(alive.s.def);
-            ++assumptions_;
-        }
+        assume(alive, &assumedHere);
         if (s->kind == ast::Stmt::For && s->step) {
             statementLoc_ = s->step->loc;
             beginArm(alive);
@@ -155,12 +155,7 @@ void Lowerer::loop(const ast::Stmt* s) {
         }
         checkSize();
     }
-    for (std::uint32_t def : assumedHere) assumed_.erase(def);
-    if (!assumedHere.empty()) {
-        known_.clear();
-        unknown_.clear();
-        ++assumptions_;
-    }
+    forget(assumedHere);
     closeScope();
     --loops_;
     loopLevel_ = outerLevel;
