@@ -105,7 +105,7 @@ bool Lowerer::loopGoesOn(const ast::Expr* cond, Pred alive) {
     beginArm(alive);
     Src c = rvalue(cond).regs[0];
     ArmResult sideEffects = endArm();
-    merge(alive, sideEffects, nullptr, Frame::Returned);
+    merge(alive, sideEffects, nullptr, Frame::Returned, true);
     float k[4];
     if (knownOnEveryPath(c, k)) return k[0] != 0;
     fail(cond->loc, "loop count is not known at compile time");
@@ -123,6 +123,7 @@ void Lowerer::loop(const ast::Stmt* s) {
     if (s->kind == ast::Stmt::For && s->init) statement(s->init);
     Pred alive = Pred::always(), ended = Pred::never();
     Assumed assumedHere;
+    Carried broke;
     for (int iteration = 0;; ++iteration) {
         if (s->expr && !(s->kind == ast::Stmt::DoWhile && iteration == 0)) {
             statementLoc_ = s->expr->loc;
@@ -141,7 +142,13 @@ void Lowerer::loop(const ast::Stmt* s) {
         closeScope();
         loopLevel_ = 2 * loops_ - 1;
         ArmResult body = endArm();
-        merge(alive, body, nullptr, Frame::Returned);
+        merge(alive, body, nullptr, Frame::Returned, true);
+        rejoin(body.carried[2]);
+        for (const auto& [slot, lanes] : body.carried[1]) {
+            std::vector<std::uint8_t>& into = broke[slot];
+            into.resize(lanes.size());
+            for (std::size_t r = 0; r < lanes.size(); ++r) into[r] |= lanes[r];
+        }
         ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
         alive = pNot(ended);
         if (alive.kind == Pred::False || dead()) break;
@@ -151,10 +158,11 @@ void Lowerer::loop(const ast::Stmt* s) {
             beginArm(alive);
             expr(s->step);
             ArmResult step = endArm();
-            merge(alive, step, nullptr, 0);
+            merge(alive, step, nullptr, 0, true);
         }
         checkSize();
     }
+    rejoin(broke);
     forget(assumedHere);
     closeScope();
     --loops_;
@@ -163,6 +171,7 @@ void Lowerer::loop(const ast::Stmt* s) {
 
 void Lowerer::discard() {
     Pred p = absolutePath();
+    frames_.back().stopped = true;
     if (p.kind == Pred::False) return;
     if (p.kind == Pred::True) {
         b_.kill(b_.constant(-1));
@@ -205,6 +214,9 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
     returnSlots_.push_back(result);
     statement(fi.definition->body);
     returnSlots_.pop_back();
+    joinReturns();
+    // Its returns end the function only; a discard ends the caller's paths too.
+    bool discarded = frames_.back().stopped;
     std::vector<VarState> outs;
     for (std::size_t i = 0; i < n; ++i)
         if (fi.out[i]) outs.push_back(states_[std::size_t(fi.paramSymbols[i])]);
@@ -215,6 +227,8 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
         if (std::all_of(st.assigned.begin(), st.assigned.end(), [](std::uint8_t a) { return a == 0; }) &&
             st.units.empty())
             fail(closingBrace(fi.definition->body), quoted(fi.name) + " ends without returning a value");
+        if (!discarded && std::any_of(st.unset.begin(), st.unset.end(), [](std::uint8_t m) { return m != 0; }))
+            warn(closingBrace(fi.definition->body), quoted(fi.name) + " may end without returning a value");
         r.regs = st.regs;
         r.units = st.units;
         vars_[std::size_t(result)].live = false;
@@ -224,6 +238,7 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
     loops_ = savedLoops;
     loopLevel_ = savedLevel;
     ArmResult body = endArm();
+    body.runs = !discarded;
     merge(Pred::always(), body, nullptr, 0);
     b_.at(e->loc);
     for (std::size_t i = 0, k = 0; i < n; ++i) {
@@ -299,11 +314,14 @@ void Lowerer::entry() {
     returnSlots_.push_back(result);
     statement(f.body);
     returnSlots_.pop_back();
+    joinReturns();
     Value resultValue;
     if (result >= 0) {
         const VarState& st = states_[std::size_t(result)];
         if (std::all_of(st.assigned.begin(), st.assigned.end(), [](std::uint8_t a) { return a == 0; }))
             fail(closingBrace(f.body), quoted(fi.name) + " ends without returning a value");
+        if (!frames_.back().stopped && std::any_of(st.unset.begin(), st.unset.end(), [](std::uint8_t m) { return m != 0; }))
+            warn(closingBrace(f.body), quoted(fi.name) + " may end without returning a value");
         resultValue.type = fi.result;
         resultValue.regs = st.regs;
     }
