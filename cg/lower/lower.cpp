@@ -203,7 +203,8 @@ ArmResult Lowerer::endArm() {
         result.exits[i] = f.exits[i];
         result.carried[i] = std::move(f.carried[i]);
     }
-    result.runs = f.ended.kind != Pred::True && !f.stopped;
+    result.ended = f.ended.kind == Pred::True;
+    result.runs = !result.ended && !f.stopped;
     return result;
 }
 
@@ -265,6 +266,16 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
         if (arm.kind == Pred::False) continue;
         f.exits[i] = pOr(f.exits[i], arm);
         f.ended = pOr(f.ended, arm);
+        f.killKnown.fill(false);
+    }
+    // Arms that every path left end the frame, though their predicates may
+    // not fold to that (`if (a) { if (b) return; break; } else break;`).
+    const int all = Frame::Returned | Frame::Broke | Frame::Continued;
+    bool gone = cond.kind == Pred::True    ? a.ended
+                : cond.kind == Pred::False ? b && b->ended
+                                           : a.ended && b && b->ended;
+    if (exits == all && gone && f.ended.kind != Pred::True) {
+        f.ended = Pred::always();
         f.killKnown.fill(false);
     }
 }

@@ -103,7 +103,8 @@ struct ArmResult {
     std::vector<std::pair<int, VarState>> changed;
     Pred exits[3] = {Pred::never(), Pred::never(), Pred::never()};
     Carried carried[3];
-    bool runs = true;  // some path still runs at its end
+    bool ended = false;  // every path that entered it left by an exit
+    bool runs = true;    // some path still runs at its end
 };
 
 class Lowerer {

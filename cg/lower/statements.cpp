@@ -149,8 +149,15 @@ void Lowerer::loop(const ast::Stmt* s) {
             into.resize(lanes.size());
             for (std::size_t r = 0; r < lanes.size(); ++r) into[r] |= lanes[r];
         }
-        ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
-        alive = pNot(ended);
+        if (body.ended) {
+            // Only the paths that continued go on; said so, since the exits'
+            // union need not fold to the whole iteration.
+            alive = pAnd(alive, body.exits[2]);
+            ended = pNot(alive);
+        } else {
+            ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
+            alive = pNot(ended);
+        }
         if (alive.kind == Pred::False || dead()) break;
         assume(alive, &assumedHere);
         if (s->kind == ast::Stmt::For && s->step) {

@@ -296,6 +296,26 @@ const Case kLoopForms[] = {
              }
          return Out{{s, 1 + 3 + 9 + 27 + 81, 0, 0}};
      }},
+    {"every path leaving in the first iteration, the step never reached",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
+     " do { v.x += 1; if (t.x > 0.1) { if (t.y < -0.5) return 7; break; } if (t.z > 0.3) v.y += 1; else return 5; break; i++; }"
+     " while (i < 4);\n return v;\n}\n",
+     [](const Fragment& f) {
+         V v = {0, 0, 0, 0};
+         int i = 0;
+         do {
+             v[0] += 1;
+             if (T(f)[0] > 0.1f) {
+                 if (T(f)[1] < -0.5f) return Out{{7, 7, 7, 7}};
+                 break;
+             }
+             if (T(f)[2] > 0.3f) v[1] += 1;
+             else return Out{{5, 5, 5, 5}};
+             break;
+             i++;
+         } while (i < 4);
+         return Out{v};
+     }},
     {"a counter counted down past a return in the loop",
      "float4 main(float4 t : TEXCOORD0) : COLOR {\n int n = 7;\n float s = 0;\n"
      " do { n -= 2; if (t.y * n > 1.5) return float4(n, s, 1, 1); s += n; } while (n > 0);\n return float4(n, s, 0, 0);\n}\n",
