@@ -14,8 +14,8 @@ namespace cgc::lowering {
 
 namespace {
 
-// Case splits one question may make: 2^6 evaluations at most.
-constexpr int kMaxSplits = 6;
+// Case splits one question may make: 2^8 evaluations at most.
+constexpr int kMaxSplits = 8;
 // Chains longer than this are not followed (each unrolled iteration adds a link).
 constexpr int kMaxDepth = 4096;
 
@@ -26,7 +26,8 @@ constexpr int kMaxDepth = 4096;
 void Lowerer::assume(const Pred& running, Assumed* added) {
     if (running.kind != Pred::Dyn || running.s.neg) return;
     std::size_t before = added->size();
-    assumeLane(running.s.def, running.s.swz[0], running.inverted ? 0.0f : 1.0f, added, 0);
+    float value = running.inverted ? 0.0f : 1.0f;
+    assumeLane(running.s.def, running.s.swz[0], value, added, 0);
     if (added->size() != before) ++assumptions_;
 }
 
@@ -97,6 +98,35 @@ void Lowerer::forget(const Assumed& added, bool learnt) {
     ++assumptions_;
 }
 
+// The loop's control variables, where one value holds on every path still in
+// the loop, are that value for the rest of it: the next iteration's question
+// then starts from there rather than from the first iteration's comparisons.
+void Lowerer::settle(const std::vector<int>& slots, Assumed* added) {
+    std::size_t before = added->size();
+    for (int slot : slots) {
+        if (std::size_t(slot) >= vars_.size() || !vars_[std::size_t(slot)].live) continue;
+        const VarState& st = states_[std::size_t(slot)];
+        for (std::size_t r = 0; r < st.regs.size(); ++r) {
+            const Src x = st.regs[r];
+            float k[4];
+            if (x.def == ir::kNone || b_.constantOf(x, k) || knownUnderAssumptions(x, k) || !knownOnEveryPath(x, k))
+                continue;
+            // Every lane the register reads was found, the unused ones too:
+            // a scalar's readers take all four.
+            Fact& f = assumed_[x.def];
+            for (int c = 0; c < 4; ++c) {
+                int lane = x.swz[c];
+                if (f.lanes >> lane & 1) continue;
+                f.lanes |= std::uint8_t(1u << lane);
+                f.value[lane] = x.neg ? -k[c] : k[c];
+                added->push_back({x.def, lane});
+            }
+            if (!f.lanes) assumed_.erase(x.def);
+        }
+    }
+    if (added->size() != before) ++assumptions_;
+}
+
 // Whether every lane of def is 0 or 1 whatever the inputs: comparisons, and
 // what predicates build from them.
 bool Lowerer::isBoolean(std::uint32_t def, int depth) {
@@ -149,42 +179,59 @@ bool Lowerer::knownOnEveryPath(const Src& s, float out[4]) {
     if (b_.constantOf(s, out) || knownUnderAssumptions(s, out)) return true;
     if (s.def == ir::kNone) return false;
     Assumed here;
-    for (const Frame& f : frames_) {
+    for (const Frame& f : frames_)
         for (Pred p : {f.cond, pNot(f.ended)})
             if (p.kind == Pred::Dyn && !p.s.neg && isBoolean(p.s.def))
                 assumeLane(p.s.def, p.s.swz[0], p.inverted ? 0.0f : 1.0f, &here, 0);
-    }
-    bool known = split(s, out, 0);
+    Split known = split(s, out, 0);
     // Only this question saw these facts: memo_ learnt nothing from them.
     forget(here, false);
-    return known;
+    // Every combination contradicts what holds here: no path gets here (an
+    // arm whose condition folds to false only once its parts are known), and
+    // any value will do.
+    if (known == Split::Impossible) std::fill(out, out + 4, 0.0f);
+    return known != Split::Unknown;
 }
 
-bool Lowerer::split(const Src& s, float out[4], int depth) {
+Lowerer::Split Lowerer::split(const Src& s, float out[4], int depth) {
     Memo memo;
     blocked_ = {ir::kNone, 0};
     ir::Vec4 v;
     if (valueOf(s, &v, memo, 0)) {
+        // A combination under which a fact computes otherwise is no path's.
+        if (depth > 0)
+            for (const auto& [def, fact] : assumed_) {
+                ir::Vec4 w;
+                if (std::find(splitting_.begin(), splitting_.end(), def) != splitting_.end() ||
+                    !evaluateAssuming(def, &w, memo, 0))
+                    continue;
+                for (int c = 0; c < 4; ++c)
+                    if ((fact.lanes >> c & 1) && w[std::size_t(c)] != fact.value[c]) return Split::Impossible;
+            }
         std::copy(v.begin(), v.end(), out);
-        return true;
+        return Split::Known;
     }
-    if (blocked_.first == ir::kNone || depth >= kMaxSplits) return false;
+    if (blocked_.first == ir::kNone || depth >= kMaxSplits) return Split::Unknown;
     const auto [def, lane] = blocked_;
-    float first[4];
+    Split result = Split::Impossible;
     for (float taken : {0.0f, 1.0f}) {
         Fact& f = assumed_[def];
         f.lanes |= std::uint8_t(1u << lane);
         f.value[lane] = taken;
         float r[4];
-        bool known = split(s, r, depth + 1);
+        splitting_.push_back(def);
+        Split one = split(s, r, depth + 1);
+        splitting_.pop_back();
         Fact& g = assumed_[def];
         g.lanes &= std::uint8_t(~(1u << lane));
         if (!g.lanes) assumed_.erase(def);
-        if (!known || (taken == 1 && !std::equal(first, first + 4, r))) return false;
-        std::copy(r, r + 4, first);
+        if (one == Split::Unknown) return one;
+        if (one == Split::Impossible) continue;
+        if (result == Split::Known && !std::equal(out, out + 4, r)) return Split::Unknown;
+        std::copy(r, r + 4, out);
+        result = Split::Known;
     }
-    std::copy(first, first + 4, out);
-    return true;
+    return result;
 }
 
 // A source's value: from the facts where they hold every lane it reads, else

@@ -156,10 +156,12 @@ private:
     void assume(const Pred& running, Assumed* added);
     void assumeLane(std::uint32_t def, int lane, float value, Assumed* added, int depth);
     void forget(const Assumed& added, bool learnt = true);  // learnt: memo_ used them
+    void settle(const std::vector<int>& slots, Assumed* added);
     bool isBoolean(std::uint32_t def, int depth = 0);
     bool knownUnderAssumptions(const Src& s, float out[4]);
     bool knownOnEveryPath(const Src& s, float out[4]);
-    bool split(const Src& s, float out[4], int depth);
+    enum class Split { Known, Impossible, Unknown };
+    Split split(const Src& s, float out[4], int depth);
     bool valueOf(const Src& s, ir::Vec4* out, Memo& memo, int depth);
     bool evaluateAssuming(std::uint32_t def, ir::Vec4* out, Memo& memo, int depth);
 
@@ -239,6 +241,7 @@ private:
     // the predicates of the loops being unrolled are known to be active there,
     // and so is every break condition they are made of.
     std::unordered_map<std::uint32_t, Fact> assumed_;
+    std::vector<std::uint32_t> splitting_;  // the comparisons a case split has fixed
     Memo memo_;                // values under assumed_
     int assumptions_ = 0;      // bumped whenever assumed_ changes
     std::unordered_map<std::uint32_t, bool> booleans_;

@@ -123,11 +123,22 @@ void Lowerer::loop(const ast::Stmt* s) {
     if (s->kind == ast::Stmt::For && s->init) statement(s->init);
     Pred alive = Pred::always(), ended = Pred::never();
     Assumed assumedHere;
+    std::vector<int> control;  // the variables the condition reads
+    std::vector<const ast::Expr*> pending;
+    if (s->expr) pending.push_back(s->expr);
+    while (!pending.empty()) {
+        const ast::Expr* e = pending.back();
+        pending.pop_back();
+        if (e->kind == ast::Expr::Name && analysis_.of(e).ref >= 0) control.push_back(analysis_.of(e).ref);
+        for (const ast::Expr* a : e->args)
+            if (a) pending.push_back(a);
+    }
     Carried broke;
     for (int iteration = 0;; ++iteration) {
         if (s->expr && !(s->kind == ast::Stmt::DoWhile && iteration == 0)) {
             statementLoc_ = s->expr->loc;
             b_.at(s->expr->loc);
+            if (iteration > 0) settle(control, &assumedHere);
             if (!loopGoesOn(s->expr, alive)) break;
         }
         if (++unrolled_ > kMaxUnrolledIterations) {

@@ -260,6 +260,25 @@ const Case kLoopForms[] = {
          }
          return Out{v};
      }},
+    {"the counter stepped in both arms, one of which may break first",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
+     " while (i < 4) {\n  if (t.x > 0.1) { if (t.y > 0.3) v.x += 1; else break; i++; } else i++;\n  v.y += i;\n }\n"
+     " return v;\n}\n",
+     [](const Fragment& f) {
+         V v = {0, 0, 0, 0};
+         int i = 0;
+         while (i < 4) {
+             if (T(f)[0] > 0.1f) {
+                 if (T(f)[1] > 0.3f) v[0] += 1;
+                 else break;
+                 i++;
+             } else {
+                 i++;
+             }
+             v[1] += float(i);
+         }
+         return Out{v};
+     }},
     {"while (true), left by a break on the counter or on the data",
      "float4 main(float4 t : TEXCOORD0) : COLOR {\n int i = 0;\n float s = 1;\n"
      " while (true) { if (i >= 3) break; if (s > 2) break; s += abs(t[i]); i++; }\n return float4(s, i, 0, 0);\n}\n",
