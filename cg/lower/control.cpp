@@ -18,6 +18,9 @@ namespace {
 constexpr int kMaxSplits = 8;
 // Chains longer than this are not followed (each unrolled iteration adds a link).
 constexpr int kMaxDepth = 4096;
+// Facts checked in case splits, all questions together: about a second of
+// CPU, so no program makes the compiler (and heat2d's window) wait longer.
+constexpr long kMaxSplitWork = 16'000'000;
 
 }  // namespace
 
@@ -197,8 +200,10 @@ Lowerer::Split Lowerer::split(const Src& s, float out[4], int depth) {
     Memo memo;
     blocked_ = {ir::kNone, 0};
     ir::Vec4 v;
+    if (splitWork_ > kMaxSplitWork) return Split::Unknown;
     if (valueOf(s, &v, memo, 0)) {
         // A combination under which a fact computes otherwise is no path's.
+        splitWork_ += long(assumed_.size());
         if (depth > 0)
             for (const auto& [def, fact] : assumed_) {
                 ir::Vec4 w;

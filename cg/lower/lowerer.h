@@ -242,6 +242,7 @@ private:
     // and so is every break condition they are made of.
     std::unordered_map<std::uint32_t, Fact> assumed_;
     std::vector<std::uint32_t> splitting_;  // the comparisons a case split has fixed
+    long splitWork_ = 0;
     Memo memo_;                // values under assumed_
     int assumptions_ = 0;      // bumped whenever assumed_ changes
     std::unordered_map<std::uint32_t, bool> booleans_;
