@@ -302,19 +302,6 @@ const Case kLoopForms[] = {
          for (int i = 0; i < 4; i++) s += T(f)[i] > 0.4f ? 1.0f : 0.0f;
          return Out{{s, s, s, s}};
      }},
-    {"an inner count set by the outer counter, a float counter multiplied",
-     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float s = 0;\n"
-     " for (int j = 0; j < 4; j++)\n  for (int i = 0; i < j; i++) { if (t[i] > 0.3) break; s += t[j]; }\n"
-     " float n = 0;\n for (float x = 1; x < 100; x *= 3) n += x;\n return float4(s, n, 0, 0);\n}\n",
-     [](const Fragment& f) {
-         float s = 0;
-         for (int j = 0; j < 4; j++)
-             for (int i = 0; i < j; i++) {
-                 if (T(f)[i] > 0.3f) break;
-                 s += T(f)[j];
-             }
-         return Out{{s, 1 + 3 + 9 + 27 + 81, 0, 0}};
-     }},
     {"every path leaving in the first iteration, the step never reached",
      "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
      " do { v.x += 1; if (t.x > 0.1) { if (t.y < -0.5) return 7; break; } if (t.z > 0.3) v.y += 1; else return 5; break; i++; }"
