@@ -112,7 +112,9 @@ void Lowerer::settle(const std::vector<int>& slots, Assumed* added) {
         for (std::size_t r = 0; r < st.regs.size(); ++r) {
             const Src x = st.regs[r];
             float k[4];
-            if (x.def == ir::kNone || b_.constantOf(x, k) || knownUnderAssumptions(x, k) || !knownOnEveryPath(x, k))
+            bool nowhere = false;
+            if (x.def == ir::kNone || b_.constantOf(x, k) || knownUnderAssumptions(x, k) || !knownOnEveryPath(x, k, &nowhere) ||
+                nowhere)
                 continue;
             // Every lane the register reads was found, the unused ones too:
             // a scalar's readers take all four.
@@ -178,7 +180,7 @@ bool Lowerer::knownUnderAssumptions(const Src& s, float out[4]) {
 // no exit of its frames was taken: a value computed here is kept nowhere
 // else. Where the counter changes under a run-time condition whose arms
 // agree (`if (c) { i++; continue; } i++;`), trying both arms shows it.
-bool Lowerer::knownOnEveryPath(const Src& s, float out[4]) {
+bool Lowerer::knownOnEveryPath(const Src& s, float out[4], bool* nowhere) {
     if (b_.constantOf(s, out) || knownUnderAssumptions(s, out)) return true;
     if (s.def == ir::kNone) return false;
     Assumed here;
@@ -193,6 +195,7 @@ bool Lowerer::knownOnEveryPath(const Src& s, float out[4]) {
     // arm whose condition folds to false only once its parts are known), and
     // any value will do.
     if (known == Split::Impossible) std::fill(out, out + 4, 0.0f);
+    if (nowhere) *nowhere = known == Split::Impossible;
     return known != Split::Unknown;
 }
 

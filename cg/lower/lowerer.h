@@ -159,7 +159,7 @@ private:
     void settle(const std::vector<int>& slots, Assumed* added);
     bool isBoolean(std::uint32_t def, int depth = 0);
     bool knownUnderAssumptions(const Src& s, float out[4]);
-    bool knownOnEveryPath(const Src& s, float out[4]);
+    bool knownOnEveryPath(const Src& s, float out[4], bool* nowhere = nullptr);  // nowhere: no path gets here
     enum class Split { Known, Impossible, Unknown };
     Split split(const Src& s, float out[4], int depth);
     bool valueOf(const Src& s, ir::Vec4* out, Memo& memo, int depth);

@@ -107,7 +107,8 @@ bool Lowerer::loopGoesOn(const ast::Expr* cond, Pred alive) {
     ArmResult sideEffects = endArm();
     merge(alive, sideEffects, nullptr, Frame::Returned, true);
     float k[4];
-    if (knownOnEveryPath(c, k)) return k[0] != 0;
+    bool nowhere = false;
+    if (knownOnEveryPath(c, k, &nowhere)) return !nowhere && k[0] != 0;
     fail(cond->loc, "loop count is not known at compile time");
 }
 
