@@ -100,6 +100,11 @@ TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
          "# program.local[1] = timestep (float)\nTEMP c;\nTEX c, fragment.texcoord[0], texture[0], RECT;\n"
          "MAX c, c, c, c;\nMOV result.color, c;\nEND\n",
          "Cg ERROR: HeatShader\\.cg:7:14: error: 'MAX' takes 2 source operands, got 3", Field::Black, false},
+        // heat2d-cg warns that o may be unassigned; heat2d says nothing.
+        {"a value assigned on one path only", AppRun::Shader::Custom,
+         variant({{"return c + r.x * (left + right - 2 * c) + r.y * (down + up - 2 * c);",
+                   "float4 o;\n    if (timestep >= 0) o = c;\n    return o;"}}),
+         nullptr, Field::Frozen, false},
         // 0 / 0 everywhere, and every later stamp adds to NaN.
         {"NaN from an unset uniform", AppRun::Shader::Custom,
          variant({{"uniform float timestep", "uniform float timestep, uniform float unset"},
@@ -126,6 +131,7 @@ TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
         const std::vector<std::string> lines = app.outputLines();
         const std::string all = app.output();
         ASSERT_EQ(linesStartingWith(lines, "Cg ERROR: "), c.errorPattern ? 1 : 0) << all;
+        EXPECT_EQ(all.find("warning"), std::string::npos) << all;
         EXPECT_EQ(linesStartingWith(lines, "GL ERROR: "), 0) << all;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].rfind("Cg ERROR: ", 0) != 0) continue;
