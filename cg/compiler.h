@@ -2,7 +2,7 @@
 // fragment program text (or one error line) out.
 #pragma once
 
-#include "cg/arb/limits.h"
+#include "cg/limits.h"
 
 #include <cstddef>
 #include <functional>

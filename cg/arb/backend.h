@@ -3,7 +3,7 @@
 // target's limits and writes the program.
 #pragma once
 
-#include "cg/arb/limits.h"
+#include "cg/limits.h"
 #include "cg/compiler.h"
 #include "cg/ir/ir.h"
 

@@ -2,7 +2,7 @@
 
 #include "cg/front/lexer.h"
 #include "cg/front/preprocessor.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <algorithm>
 #include <array>

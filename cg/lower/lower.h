@@ -6,7 +6,7 @@
 #include "cg/front/ast.h"
 #include "cg/ir/ir.h"
 #include "cg/sema/sema.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <vector>
 

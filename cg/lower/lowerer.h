@@ -11,7 +11,7 @@
 #pragma once
 
 #include "cg/ir/eval.h"
-#include "cg/lower/builder.h"
+#include "cg/ir/builder.h"
 #include "cg/lower/lower.h"
 #include "cg/sema/conversions.h"
 

@@ -6,8 +6,8 @@
 
 #include "cg/compiler.h"
 #include "cg/front/ast.h"
-#include "cg/sema/builtins.h"
-#include "cg/sema/types.h"
+#include "cg/builtins/builtins.h"
+#include "cg/types/types.h"
 
 #include <cstdint>
 #include <string>

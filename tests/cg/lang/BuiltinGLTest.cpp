@@ -7,7 +7,7 @@
 #include "cg/lower/lower.h"
 #include "cg/opt/passes.h"
 #include "cg/sema/sema.h"
-#include "tests/cg/sema/BuiltinCases.h"
+#include "tests/cg/builtins/BuiltinCases.h"
 #include "tests/cg/support/ArbRunner.h"
 #include "tests/support/GLTest.h"
 

@@ -1,4 +1,4 @@
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <cstring>
 
