@@ -5,7 +5,7 @@
 //   # program.local[N..M] = NAME (TYPE)
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 
 #include <cstddef>
 #include <string>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "cg/limits.h"
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/ir/ir.h"
 
 #include <string>

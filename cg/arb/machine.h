@@ -5,7 +5,7 @@
 #pragma once
 
 #include "cg/limits.h"
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/diag.h"
 #include "cg/ir/ir.h"
 

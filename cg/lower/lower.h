@@ -2,7 +2,7 @@
 // are inlined, loops unrolled, branches predicated: the target has no jumps.
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/front/ast.h"
 #include "cg/ir/ir.h"
 #include "cg/sema/sema.h"

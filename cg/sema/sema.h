@@ -4,7 +4,7 @@
 // the language's rules.
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/front/ast.h"
 #include "cg/builtins/builtins.h"
 #include "cg/types/types.h"
