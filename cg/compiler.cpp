@@ -1,23 +1,18 @@
-// The compiler as one call: preprocess and parse, analyse, lower to IR,
-// optimise, emit ARB text. Each stage throws CompileError at its first
-// fault; this is the one place that turns it into the error line.
+// The compiler as one call, and a stage at a time: preprocess and parse,
+// analyse, lower to IR, optimise, emit ARB text. Each stage throws
+// CompileError at its first fault; this is the one place that turns it into
+// the error line, and the one file that knows every stage.
 #include "cg/compiler.h"
 
-#include "cg/arb/backend.h"
 #include "cg/front/parser.h"
-#include "cg/lower/lower.h"
-#include "cg/opt/passes.h"
-#include "cg/sema/sema.h"
+#include "cg/pipeline.h"
 
 #include <exception>
 #include <new>
+#include <utility>
 
 namespace cgc {
 
-namespace {
-
-// "# texture[0] = heatTexture (samplerRECT)", "# program.local[2..4] = m (float3x3)":
-// the runtime reads these back to name an assembly program's parameters.
 std::string headerComment(const ParameterInfo& p) {
     std::string slot = p.kind == ParameterInfo::Sampler ? "texture[" + std::to_string(p.slot) + "]"
                        : p.slots > 1 ? "program.local[" + std::to_string(p.slot) + ".." +
@@ -26,32 +21,57 @@ std::string headerComment(const ParameterInfo& p) {
     return "# " + slot + " = " + p.name + " (" + p.typeName + ")";
 }
 
-}  // namespace
+Pipeline::Pipeline(const char* source, std::size_t length, std::string sourceName, Options options)
+    : source_(source), length_(length), name_(std::move(sourceName)), options_(std::move(options)) {}
+
+void Pipeline::step(Stage stage) {
+    switch (stage) {
+        case Stage::Parse: tree_ = parseSource(sources_, source_, length_, name_, options_); break;
+        case Stage::Analyse: analysis_ = analyze(tree_, types_, options_); break;
+        case Stage::Lower: lowered_ = lower(tree_, analysis_, types_, options_); break;
+        case Stage::Optimise:
+            if (options_.optimize) opt::optimize(lowered_.function, observer_);
+            break;
+        case Stage::Emit: {
+            std::vector<std::string> header;
+            for (const ParameterInfo& p : lowered_.parameters) header.push_back(headerComment(p));
+            program_ = emitArb(lowered_.function, header, options_.limits);
+            break;
+        }
+    }
+}
+
+bool Pipeline::run(Stage last, std::string* error) {
+    if (!error_.empty()) {  // a failed stage leaves nothing for the next
+        *error = error_;
+        return false;
+    }
+    try {
+        for (; done_ <= int(last); ++done_) step(Stage(done_));
+        return true;
+    } catch (const CompileError& e) {
+        *error = sources_.format(e.loc, e.what);
+    } catch (const std::bad_alloc&) {
+        *error = name_ + ": error: out of memory";
+    } catch (const std::exception& e) {
+        *error = name_ + ": error: internal compiler error (" + e.what() + ")";
+    }
+    error_ = *error;
+    return false;
+}
+
+Compiled Pipeline::compiled() {
+    Compiled out;
+    if (!run(Stage::Emit, &out.error)) return out;
+    out.text = program_.text;
+    out.stats = program_.stats;
+    out.parameters = lowered_.parameters;
+    out.ok = true;
+    return out;
+}
 
 Compiled compile(const char* source, std::size_t length, const std::string& sourceName, const Options& options) {
-    Compiled out;
-    Sources sources;
-    try {
-        ast::Tree tree = parseSource(sources, source, length, sourceName, options);
-        TypeTable types;
-        Analysis analysis = analyze(tree, types, options);
-        Lowered lowered = lower(tree, analysis, types, options);
-        if (options.optimize) opt::optimize(lowered.function);
-        std::vector<std::string> header;
-        for (const ParameterInfo& p : lowered.parameters) header.push_back(headerComment(p));
-        ArbProgram program = emitArb(lowered.function, header, options.limits);
-        out.text = std::move(program.text);
-        out.stats = program.stats;
-        out.parameters = std::move(lowered.parameters);
-        out.ok = true;
-    } catch (const CompileError& e) {
-        out.error = sources.format(e.loc, e.what);
-    } catch (const std::bad_alloc&) {
-        out.error = sourceName + ": error: out of memory";
-    } catch (const std::exception& e) {
-        out.error = sourceName + ": error: internal compiler error (" + e.what() + ")";
-    }
-    return out;
+    return Pipeline(source, length, sourceName, options).compiled();
 }
 
 Compiled compile(const std::string& source, const std::string& sourceName, const Options& options) {
