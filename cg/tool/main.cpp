@@ -3,6 +3,8 @@
 // starting the program. Errors are the one located line editors parse.
 #include "cg/compiler.h"
 #include "cg/front/files.h"
+#include "cg/ir/ir.h"
+#include "cg/pipeline.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +19,8 @@ const char kUsage[] =
     "fragment program, as heat2d compiles HeatShader.cg, without a window or OpenGL.\n"
     "  -o OUT   write the program to OUT instead of standard output\n"
     "  -O0      leave the program unoptimised\n"
+    "  --print-ir          print the IR as lowering made it, on standard error\n"
+    "  --print-after=PASS  print the IR after each round in which PASS changed it\n"
     "  --help   show this text\n"
     "Exit status: 0 compiled; 1 an error, told in one line on standard error\n"
     "(file:line:col: error: ...); 2 bad usage.\n";
@@ -43,6 +47,51 @@ bool readStandardInput(std::string* text, std::string* error) {
     return true;
 }
 
+// ---- IR dumps: what each stage and pass made, for whoever writes a pass ----
+
+struct Dumps {
+    bool lowered = false;      // --print-ir
+    const cgc::opt::Pass* after = nullptr;  // --print-after=PASS
+};
+
+// Whether arg is a dump option; false with *why set where it is one, wrongly.
+bool dumpOption(const std::string& arg, Dumps* dumps, std::string* why) {
+    if (arg == "--print-ir") {
+        dumps->lowered = true;
+        return true;
+    }
+    const std::string prefix = "--print-after=";
+    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+    const std::string name = arg.substr(prefix.size());
+    dumps->after = cgc::opt::findPass(name.c_str());
+    if (!dumps->after) {
+        *why = "unknown pass '" + name + "' (passes:";
+        for (const cgc::opt::Pass& p : cgc::opt::passes()) *why += std::string(" ") + p.name;
+        *why += ")";
+    }
+    return true;
+}
+
+cgc::Compiled compileWithDumps(const std::string& text, const std::string& name, const cgc::Options& options,
+                               const Dumps& dumps) {
+    cgc::Compiled out;
+    cgc::Pipeline pipeline(text.data(), text.size(), name, options);
+    bool fired = false;
+    if (dumps.after)
+        pipeline.observePasses([&](const cgc::opt::Pass& pass, int round, bool changed, const cgc::ir::Function& f) {
+            if (&pass != dumps.after || !changed) return;
+            fired = true;
+            std::fprintf(stderr, "# IR after %s, round %d\n%s", pass.name, round, cgc::ir::print(f).c_str());
+        });
+    if (pipeline.run(cgc::Stage::Lower, &out.error) && dumps.lowered)
+        std::fprintf(stderr, "# IR after lowering\n%s", cgc::ir::print(pipeline.lowered().function).c_str());
+    if (!pipeline.run(cgc::Stage::Optimise, &out.error)) return out;
+    if (dumps.after && !fired)
+        std::fprintf(stderr, options.optimize ? "# %s changed nothing\n" : "# %s did not run (-O0)\n",
+                     dumps.after->name);
+    return pipeline.compiled();
+}
+
 bool writeAll(std::FILE* f, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), f) == text.size();
 }
@@ -54,9 +103,13 @@ int main(int argc, char** argv) {
     const char* input = nullptr;
     const char* output = nullptr;
     bool optionsEnded = false;
+    Dumps dumps;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+        std::string why;
+        if (!optionsEnded && dumpOption(arg, &dumps, &why)) {
+            if (!why.empty()) return usage(why);
+        } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (!optionsEnded && arg == "-O0") {
@@ -84,7 +137,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "heat2d-cg: cannot read '%s': %s\n", name.c_str(), why.c_str());
         return 1;
     }
-    const cgc::Compiled compiled = cgc::compile(text, name, options);
+    const cgc::Compiled compiled = compileWithDumps(text, name, options, dumps);
     if (!compiled.ok) {
         std::fprintf(stderr, "%s\n", compiled.error.c_str());
         return 1;
