@@ -70,7 +70,7 @@ void Lowerer::declaration(const ast::Stmt* s) {
 }
 
 Pred Lowerer::condition(const ast::Expr* e) {
-    if (e->kind == ast::Expr::Unary && e->op == ast::Operator::Not) return pNot(condition(e->args[0]));
+    if (e->kind == ast::Expr::Unary && e->op == ast::Operator::Not) return negated(condition(e->args[0]));
     return predicate(rvalue(e).regs[0]);
 }
 
@@ -93,7 +93,7 @@ void Lowerer::ifStatement(const ast::Stmt* s) {
         merge(c, then, nullptr, Frame::Returned | Frame::Broke | Frame::Continued);
         return;
     }
-    beginArm(pNot(c));
+    beginArm(negated(c));
     arm(s->otherwise);
     ArmResult otherwise = endArm();
     merge(c, then, &otherwise, Frame::Returned | Frame::Broke | Frame::Continued);
@@ -138,8 +138,8 @@ void Lowerer::loop(const ast::Stmt* s) {
         loopLevel_ = 2 * loops_ - 1;
         ArmResult body = endArm();
         merge(alive, body, nullptr, Frame::Returned);
-        ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
-        alive = pNot(ended);
+        ended = either(ended, either(body.exits[0], body.exits[1]));
+        alive = negated(ended);
         if (alive.kind == Pred::False || dead()) break;
         if (alive.kind == Pred::Dyn && !assumed_.count(alive.s.def)) {
             assumed_[alive.s.def] = {alive.s.swz[0], alive.inverted ? 0.0f : 1.0f};
