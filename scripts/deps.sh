@@ -16,7 +16,7 @@ install_missing() {
 BUILD_PACKAGES=(build-essential cmake pkg-config freeglut3-dev libglew-dev libglu1-mesa-dev
                 libgl1-mesa-dri libx11-dev)
 TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-apps x11-utils imagemagick apitrace
-               mesa-utils coreutils valgrind)
+               mesa-utils coreutils valgrind python3)
 # libFuzzer's runtime is only recommended by clang, and --no-install-recommends skips it;
 # llvm gives the sanitizers' reports their symbol names.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev llvm)
