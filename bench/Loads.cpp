@@ -1,6 +1,6 @@
 #include "bench/Loads.h"
 
-#include "cg/arb/limits.h"
+#include "cg/limits.h"
 #include "cg/compiler.h"
 #include "cg/front/files.h"
 

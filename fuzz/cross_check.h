@@ -15,12 +15,9 @@
 
 #include "cg/arb/backend.h"
 #include "cg/compiler.h"
-#include "cg/front/parser.h"
 #include "cg/ir/eval.h"
 #include "cg/ir/ir.h"
-#include "cg/lower/lower.h"
-#include "cg/opt/passes.h"
-#include "cg/sema/sema.h"
+#include "cg/pipeline.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -197,19 +194,12 @@ struct Stages {
 
 inline Stages runStages(const char* text, std::size_t size, const std::string& name, const cgc::Options& options) {
     Stages out;
-    cgc::Sources sources;
-    try {
-        cgc::ast::Tree tree = cgc::parseSource(sources, text, size, name, options);
-        cgc::TypeTable types;
-        cgc::Analysis analysis = cgc::analyze(tree, types, options);
-        cgc::Lowered lowered = cgc::lower(tree, analysis, types, options);
-        out.before = lowered.function;
-        out.after = std::move(lowered.function);
-        cgc::opt::optimize(out.after);
-        out.parameters = std::move(lowered.parameters);
-    } catch (const cgc::CompileError& e) {
-        out.error = sources.format(e.loc, e.what);
-    }
+    cgc::Pipeline pipeline(text, size, name, options);
+    if (!pipeline.run(cgc::Stage::Lower, &out.error)) return out;
+    out.before = pipeline.lowered().function;
+    if (!pipeline.run(cgc::Stage::Optimise, &out.error)) return out;
+    out.after = pipeline.lowered().function;
+    out.parameters = pipeline.lowered().parameters;
     return out;
 }
 

@@ -17,7 +17,7 @@ BUILD_PACKAGES=(build-essential cmake pkg-config freeglut3-dev libglew-dev libgl
                 libgl1-mesa-dri libx11-dev)
 # vim: the live-editing tests save HeatShader.cg with it, as a person would.
 TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool x11-apps x11-utils imagemagick apitrace
-               mesa-utils coreutils valgrind vim)
+               mesa-utils coreutils valgrind vim python3)
 # libFuzzer's runtime is only recommended by clang, and --no-install-recommends skips it;
 # llvm gives the sanitizers' reports their symbol names.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev llvm)

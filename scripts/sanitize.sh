@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in
-# build-asan and runs every test under its own Xvfb server. Arguments go to
-# ctest. HEAT2D_TEST_DISPLAY picks the display; by default a free one.
+# Builds the program, the tools and the tests (not the benchmark) with
+# AddressSanitizer and UndefinedBehaviorSanitizer in build-asan and runs every
+# test but the slow ones (timings, which an instrumented build cannot judge;
+# the benchmark; the copied tree's build, which tests the build and not the
+# code) under its own Xvfb server, side by side. Arguments go to ctest.
+# HEAT2D_TEST_DISPLAY picks the display; by default a free one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -27,7 +30,7 @@ export ASAN_OPTIONS="halt_on_error=1:exitcode=23:detect_leaks=1:detect_stack_use
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=24"
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitize/lsan.supp:print_suppressions=0"
 
-cmake -S . -B build-asan -DHEAT2D_TESTS=ON -DHEAT2D_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DHEAT2D_TESTS=ON -DHEAT2D_SANITIZE=ON -DHEAT2D_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$(nproc)"
 
 # libglvnd unloads Mesa's driver in its exit-time teardown, before the leak
@@ -43,7 +46,7 @@ fi
 start_xvfb "${HEAT2D_TEST_DISPLAY:-}"
 
 status=0
-(cd build-asan && ctest --output-on-failure "$@") || status=$?
+(cd build-asan && ctest --output-on-failure -j"$(nproc)" -LE slow "$@") || status=$?
 for report in "$reports"/*; do
     [ -e "$report" ] || continue
     echo "==== sanitizer report $(basename "$report")"

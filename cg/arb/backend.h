@@ -3,8 +3,8 @@
 // target's limits and writes the program.
 #pragma once
 
-#include "cg/arb/limits.h"
-#include "cg/compiler.h"
+#include "cg/limits.h"
+#include "cg/options.h"
 #include "cg/ir/ir.h"
 
 #include <string>

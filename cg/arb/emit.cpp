@@ -187,6 +187,13 @@ private:
 
 }  // namespace
 
+const char* opcodeName(Opcode op) {
+    static const char* const names[] = {"ABS", "ADD", "CMP", "COS", "DP3", "DP4", "DPH", "DST", "EX2", "FLR",
+                                        "FRC", "KIL", "LG2", "LIT", "LRP", "MAD", "MAX", "MIN", "MOV", "MUL",
+                                        "POW", "RCP", "RSQ", "SGE", "SIN", "SLT", "SWZ", "TEX", "TXB", "TXP", "XPD"};
+    return names[int(op)];
+}
+
 std::string emit(const Program& program, const Placement& placement, const std::vector<std::string>& headerComments) {
     std::string out = "!!ARBfp1.0\n";
     for (std::string line : headerComments) {

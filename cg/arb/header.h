@@ -9,7 +9,7 @@
 //   # program.local[4..5] = m (float2x2) = 1, 0, 0, 1
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 
 #include <cstddef>
 #include <string>

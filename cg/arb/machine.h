@@ -4,8 +4,8 @@
 // allocator, so an instruction reading or writing it names virtual lanes.
 #pragma once
 
-#include "cg/arb/limits.h"
-#include "cg/compiler.h"
+#include "cg/limits.h"
+#include "cg/options.h"
 #include "cg/diag.h"
 #include "cg/ir/ir.h"
 

@@ -3,8 +3,8 @@
 // hands it to a driver, so a fault is one located line like any other.
 #pragma once
 
-#include "cg/arb/limits.h"
-#include "cg/compiler.h"
+#include "cg/limits.h"
+#include "cg/options.h"
 
 #include <cstddef>
 #include <string_view>

@@ -1,9 +1,12 @@
-// Legalisation: the IR's ops become ARB instructions over virtual registers.
+// Instruction selection (legalisation): the IR's ops, in the order arrange
+// chose, become ARB instructions over virtual registers.
 // Copies vanish into the reads of what they copy; a VEC becomes its
 // producers writing the lanes of one register (or result.color) in place,
 // plus one MOV per other register its lanes come from; DIV becomes one RCP
 // per distinct divisor component and a MUL (no MUL for a dividend of 1).
+#include "cg/arb/arrange.h"
 #include "cg/arb/machine.h"
+#include "cg/arb/opcodes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,83 +28,6 @@ std::uint8_t lowestLane(std::uint8_t mask) {
     return kNoLane;
 }
 
-Shape shapeOf(Op op) {
-    switch (op) {
-        case Op::Rcp: case Op::Rsq: case Op::Ex2: case Op::Lg2: case Op::Pow: case Op::Sin: case Op::Cos:
-        case Op::Dp3: case Op::Dp4: case Op::Dph:
-            return Shape::Replicated;
-        case Op::Xpd: case Op::Lit: case Op::Dst: case Op::Tex: case Op::Txp: case Op::Txb:
-            return Shape::Fixed;
-        default: return Shape::PerLane;
-    }
-}
-
-Opcode opcodeOf(Op op) {
-    switch (op) {
-        case Op::Mov: return Opcode::MOV;
-        case Op::Add: return Opcode::ADD;
-        case Op::Mul: return Opcode::MUL;
-        case Op::Mad: return Opcode::MAD;
-        case Op::Min: return Opcode::MIN;
-        case Op::Max: return Opcode::MAX;
-        case Op::Slt: return Opcode::SLT;
-        case Op::Sge: return Opcode::SGE;
-        case Op::Cmp: return Opcode::CMP;
-        case Op::Lrp: return Opcode::LRP;
-        case Op::Abs: return Opcode::ABS;
-        case Op::Flr: return Opcode::FLR;
-        case Op::Frc: return Opcode::FRC;
-        case Op::Rcp: return Opcode::RCP;
-        case Op::Rsq: return Opcode::RSQ;
-        case Op::Ex2: return Opcode::EX2;
-        case Op::Lg2: return Opcode::LG2;
-        case Op::Pow: return Opcode::POW;
-        case Op::Sin: return Opcode::SIN;
-        case Op::Cos: return Opcode::COS;
-        case Op::Dp3: return Opcode::DP3;
-        case Op::Dp4: return Opcode::DP4;
-        case Op::Dph: return Opcode::DPH;
-        case Op::Xpd: return Opcode::XPD;
-        case Op::Lit: return Opcode::LIT;
-        case Op::Dst: return Opcode::DST;
-        case Op::Tex: return Opcode::TEX;
-        case Op::Txp: return Opcode::TXP;
-        case Op::Txb: return Opcode::TXB;
-        case Op::Kil: return Opcode::KIL;
-        default: return Opcode::MOV;
-    }
-}
-
-// The sources to negate so that an op computes the negation of its value,
-// as a bit set; 0 where that cannot be done by negating sources.
-std::uint8_t negationSources(const Inst& inst) {
-    if (inst.sat) return 0;
-    switch (inst.op) {
-        case Op::Mov: case Op::Mul: case Op::Div: case Op::Dp3: case Op::Dp4: case Op::Xpd: case Op::Rcp:
-        case Op::Sin:
-            return 0x1;
-        case Op::Add: return 0x3;
-        case Op::Mad: return 0x5;
-        case Op::Lrp: case Op::Cmp: return 0x6;
-        case Op::Dph: return 0x2;
-        default: return 0;
-    }
-}
-
-// Positions of each source an instruction of a fixed or replicated shape
-// reads (a per-lane instruction reads the lanes it writes).
-std::uint8_t positionsRead(const Inst& inst, int s) {
-    switch (inst.op) {
-        case Op::Dp3: case Op::Xpd: return 0x7;
-        case Op::Dp4: return 0xf;
-        case Op::Dph: return s == 0 ? 0x7 : 0xf;
-        case Op::Lit: return 0xb;
-        case Op::Dst: return s == 0 ? 0x6 : 0xa;
-        case Op::Tex: case Op::Txp: case Op::Txb: return ir::lanesRead(inst, s, 0xf);
-        default: return isScalar(inst.op) ? 0x1 : 0xf;
-    }
-}
-
 // Where a value lives: a register (or result, or leaf binding), whether it
 // holds the value negated, and for each component the lanes holding it.
 struct Home {
@@ -114,15 +40,18 @@ struct Home {
 
 class Selector {
 public:
-    Selector(const ir::Function& f, bool schedule) : w_(f) {
+    Selector(const ir::Function& f, bool schedule) {
+        Arrangement a = arrange(f, schedule);
+        w_ = std::move(a.function);
+        used_ = std::move(a.used);
+        readers_ = std::move(a.readers);
+        outputs_[0] = a.outputs[0];
+        outputs_[1] = a.outputs[1];
+        order_ = std::move(a.order);
         const std::size_t n = w_.insts.size();
         home_.resize(n);
         merged_.assign(n, false);
         constantOf_.assign(n, kNone);
-        resolveAliases(ir::usedComponents(f));
-        used_ = ir::usedComponents(w_);
-        countReaders();
-        arrange(schedule);
         chooseHomes();
         for (std::uint32_t i : order_) build(i);
         checkConstants();
@@ -134,149 +63,6 @@ private:
     const Inst& at(std::uint32_t i) const { return w_.insts[i]; }
     bool isLeafValue(std::uint32_t i) const { return ir::isLeaf(at(i).op); }
     bool undefinedSource(const Src& s) const { return s.def == kNone || at(s.def).op == Op::Undef; }
-
-    // Copies become views of what they copy, and a VEC that gathers nothing
-    // (its lanes from one value, or constants only) becomes that view or a
-    // constant, so nothing downstream sees either.
-    void resolveAliases(const std::vector<std::uint8_t>& used) {
-        std::vector<Src> alias(w_.insts.size());
-        for (std::uint32_t i = 0; i < w_.insts.size(); ++i) {
-            Inst& inst = w_.insts[i];
-            for (int s = 0; s < inst.nsrc; ++s) {
-                Src& src = inst.src[s];
-                if (src.def == kNone || alias[src.def].def == kNone) continue;
-                const Src& to = alias[src.def];
-                Src composed;
-                composed.def = to.def;
-                for (int c = 0; c < 4; ++c) composed.swz[c] = to.swz[src.swz[c]];
-                composed.neg = src.neg != to.neg;
-                src = composed;
-            }
-            if (inst.op == Op::Mov && !inst.sat)
-                alias[i] = inst.src[0];
-            else if (inst.op == Op::Vec && used[i])
-                foldGather(i, used[i], &alias[i]);
-        }
-    }
-
-    void foldGather(std::uint32_t i, std::uint8_t lanes, Src* alias) {
-        Inst& inst = w_.insts[i];
-        bool any = false, single = true, constants = true;
-        Src first;
-        for (int c = 0; c < 4; ++c) {
-            if (!(lanes & (1u << c)) || undefinedSource(inst.src[c])) continue;
-            const Src& s = inst.src[c];
-            if (!any) first = s;
-            any = true;
-            single = single && s.def == first.def && s.neg == first.neg;
-            constants = constants && at(s.def).op == Op::Const;
-        }
-        if (!any) {
-            becomeLeaf(inst, Op::Undef);
-        } else if (single) {
-            alias->def = first.def;
-            alias->neg = first.neg;
-            for (int c = 0; c < 4; ++c) {
-                bool defined = (lanes & (1u << c)) && !undefinedSource(inst.src[c]);
-                alias->swz[c] = defined ? inst.src[c].swz[c] : first.swz[lowestDefined(inst, lanes)];
-            }
-        } else if (constants) {
-            float value[4] = {0, 0, 0, 0};
-            for (int c = 0; c < 4; ++c) {
-                if (!(lanes & (1u << c)) || undefinedSource(inst.src[c])) continue;
-                const Src& s = inst.src[c];
-                float x = at(s.def).imm[s.swz[c]];
-                value[c] = s.neg ? -x : x;
-            }
-            becomeLeaf(inst, Op::Const);
-            std::copy(value, value + 4, inst.imm);
-        }
-    }
-
-    int lowestDefined(const Inst& inst, std::uint8_t lanes) const {
-        for (int c = 0; c < 4; ++c)
-            if ((lanes & (1u << c)) && !undefinedSource(inst.src[c])) return c;
-        return 0;
-    }
-
-    static void becomeLeaf(Inst& inst, Op op) {
-        inst.op = op;
-        inst.nsrc = 0;
-        inst.sat = false;
-    }
-
-    bool live(std::uint32_t i) const {
-        const Inst& inst = at(i);
-        if (inst.op == Op::Output || inst.op == Op::Kil) return !undefinedSource(inst.src[0]);
-        return used_[i] && !ir::isLeaf(inst.op);
-    }
-
-    void countReaders() {
-        readers_.assign(w_.insts.size(), 0);
-        outputs_[0] = outputs_[1] = 0;
-        for (std::uint32_t i = 0; i < w_.insts.size(); ++i) {
-            if (!live(i)) continue;
-            const Inst& inst = at(i);
-            if (inst.op == Op::Output && inst.index < 2) ++outputs_[inst.index];
-            std::uint8_t mine = ir::isSink(inst.op) ? 0xf : used_[i];
-            std::uint32_t seen[4];
-            int nseen = 0;
-            for (int s = 0; s < inst.nsrc; ++s) {
-                const Src& src = inst.src[s];
-                if (src.def == kNone || !ir::lanesRead(inst, s, mine)) continue;
-                if (std::find(seen, seen + nseen, src.def) != seen + nseen) continue;
-                seen[nseen++] = src.def;
-                ++readers_[src.def];
-            }
-        }
-    }
-
-    // Texture lookups whose coordinates were computed form a chain of
-    // indirections; each link is a run of lookups followed by arithmetic.
-    // A lookup goes in the earliest link its coordinate allows, lookups first
-    // within a link, which gives the fewest links the data allows.
-    // Arithmetic that ends a value's life goes as early as it can, other
-    // arithmetic as late as its readers allow, so nothing is held across
-    // lookups it does not feed. Outputs go last, in their order.
-    void arrange(bool schedule) {
-        const std::size_t n = w_.insts.size();
-        for (std::uint32_t i = 0; i < n; ++i)
-            if (live(i)) order_.push_back(i);
-        if (!schedule) return;
-        auto lookup = [&](std::uint32_t i) { return ir::isTexture(at(i).op) || at(i).op == Op::Kil; };
-        auto computed = [&](const Src& s) { return !undefinedSource(s) && !isLeafValue(s.def); };
-        std::vector<std::uint32_t> earliest(n, 1), latest(n, 0xffffffffu), link(n, 1);
-        std::uint32_t last = 1;
-        for (std::uint32_t i : order_) {
-            const Inst& inst = at(i);
-            std::uint32_t k = 1;
-            for (int s = 0; s < inst.nsrc; ++s)
-                if (computed(inst.src[s])) k = std::max(k, earliest[inst.src[s].def] + (lookup(i) ? 1 : 0));
-            earliest[i] = k;
-            last = std::max(last, k);
-        }
-        for (std::size_t idx = order_.size(); idx-- > 0;) {
-            const std::uint32_t i = order_[idx];
-            const Inst& inst = at(i);
-            if (lookup(i)) {
-                link[i] = earliest[i];
-            } else if (inst.op == Op::Output) {
-                link[i] = last;
-            } else {
-                bool ends = false;
-                for (int s = 0; s < inst.nsrc; ++s)
-                    ends = ends || (computed(inst.src[s]) && readers_[inst.src[s].def] == 1);
-                link[i] = ends ? earliest[i] : std::max(earliest[i], std::min(latest[i], last));
-            }
-            for (int s = 0; s < inst.nsrc; ++s)
-                if (computed(inst.src[s]))
-                    latest[inst.src[s].def] = std::min(latest[inst.src[s].def], lookup(i) ? link[i] - 1 : link[i]);
-        }
-        std::stable_sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) {
-            if (link[a] != link[b]) return link[a] < link[b];
-            return lookup(a) && !lookup(b);
-        });
-    }
 
     // Consumers that only gather (VEC) or write a result (OUTPUT) choose
     // where their producers put their values; last consumers first, so a
@@ -460,7 +246,7 @@ private:
 
     // For a per-lane instruction: position L of the operand feeds virtual
     // lane L of the destination, which holds component k of the value.
-    static Operand reaimed(const Operand& o, const Home& h, std::uint8_t mask) {
+    static Operand toDestinationLanes(const Operand& o, const Home& h, std::uint8_t mask) {
         Operand r = o;
         for (int k = 0; k < 4; ++k)
             for (int l = 0; l < 4; ++l)
@@ -551,7 +337,7 @@ private:
         for (int s = 0; s < inst.nsrc; ++s) {
             Operand o = operandOf(inst.src[s]);
             if (shape == Shape::PerLane) {
-                o = reaimed(o, h, mask);
+                o = toDestinationLanes(o, h, mask);
             } else {
                 o.needed = positionsRead(inst, s);
             }
@@ -579,7 +365,7 @@ private:
         if (buildReciprocals(v, h, mask)) return;
         Instruction mul = instruction(Opcode::MUL, inst, h, mask, Shape::PerLane);
         mul.nsrc = 2;
-        mul.src[0] = reaimed(operandOf(inst.src[0]), h, mask);
+        mul.src[0] = toDestinationLanes(operandOf(inst.src[0]), h, mask);
         if (h.neg) mul.src[0].neg = !mul.src[0].neg;
         const Src& b = inst.src[1];
 
@@ -596,7 +382,7 @@ private:
                 Operand k;
                 k.file = File::Constant;
                 k.index = newConstant(inverse, inst.origin);
-                mul.src[1] = reaimed(k, h, mask);
+                mul.src[1] = toDestinationLanes(k, h, mask);
                 push(mul);
                 return;
             }
@@ -821,17 +607,6 @@ private:
 };
 
 }  // namespace
-
-const char* opcodeName(Opcode op) {
-    static const char* const names[] = {"ABS", "ADD", "CMP", "COS", "DP3", "DP4", "DPH", "DST", "EX2", "FLR",
-                                        "FRC", "KIL", "LG2", "LIT", "LRP", "MAD", "MAX", "MIN", "MOV", "MUL",
-                                        "POW", "RCP", "RSQ", "SGE", "SIN", "SLT", "SWZ", "TEX", "TXB", "TXP", "XPD"};
-    return names[int(op)];
-}
-
-bool isTextureInstruction(Opcode op) {
-    return op == Opcode::TEX || op == Opcode::TXB || op == Opcode::TXP || op == Opcode::KIL;
-}
 
 Program select(const ir::Function& f, bool schedule) { return Selector(f, schedule).take(); }
 

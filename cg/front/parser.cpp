@@ -2,7 +2,7 @@
 
 #include "cg/front/lexer.h"
 #include "cg/front/preprocessor.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <algorithm>
 #include <array>
@@ -19,25 +19,7 @@ using ast::Stmt;
 
 // The built-in type words, as the type table decides them.
 const std::unordered_set<std::string_view>& builtinTypeWords() {
-    static const std::vector<std::string> words = [] {
-        std::vector<std::string> candidates = {"void", "sampler1D", "sampler2D", "sampler3D", "samplerRECT",
-                                               "samplerCUBE"};
-        for (const char* base : {"float", "half", "fixed", "int", "bool"}) {
-            candidates.push_back(base);
-            for (char n = '1'; n <= '4'; ++n) {
-                candidates.push_back(std::string(base) + n);
-                for (char m = '1'; m <= '4'; ++m) candidates.push_back(std::string(base) + n + 'x' + m);
-            }
-        }
-        TypeTable types;
-        std::vector<std::string> accepted;
-        for (const std::string& w : candidates) {
-            TypeId id;
-            if (types.builtinType(w, &id)) accepted.push_back(w);
-        }
-        return accepted;
-    }();
-    static const std::unordered_set<std::string_view> set(words.begin(), words.end());
+    static const std::unordered_set<std::string_view> set(builtinTypeNames().begin(), builtinTypeNames().end());
     return set;
 }
 

@@ -3,7 +3,7 @@
 // declarations; expressions by precedence climbing over a table).
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/diag.h"
 #include "cg/front/ast.h"
 

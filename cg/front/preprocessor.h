@@ -5,7 +5,7 @@
 // bound, and tokens are views into texts it keeps (never a string each).
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/diag.h"
 #include "cg/front/lexer.h"
 

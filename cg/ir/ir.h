@@ -125,7 +125,8 @@ bool isPerComponent(Op op);  // lane c of the result depends on lane c of each s
 const char* opName(Op op);   // "ADD", "DIV", "VEC", ...
 
 // The lanes (bit c = lane c, before the source's swizzle) of source s that an
-// instruction reads when lanes `used` of its result are needed.
+// instruction reads when lanes `used` of its result are needed. A sink (KIL,
+// OUTPUT) reads what it reads whatever `used` says.
 std::uint8_t lanesRead(const Inst& inst, int s, std::uint8_t used);
 
 // The components (bit c = component c of the defining value) that some

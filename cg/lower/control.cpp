@@ -185,7 +185,7 @@ bool Lowerer::knownOnEveryPath(const Src& s, float out[4], bool* nowhere) {
     if (s.def == ir::kNone) return false;
     Assumed here;
     for (const Frame& f : frames_)
-        for (Pred p : {f.cond, pNot(f.ended)})
+        for (Pred p : {f.cond, negated(f.ended)})
             if (p.kind == Pred::Dyn && !p.s.neg && isBoolean(p.s.def))
                 assumeLane(p.s.def, p.s.swz[0], p.inverted ? 0.0f : 1.0f, &here, 0);
     Split known = split(s, out, 0);

@@ -109,10 +109,10 @@ Value Lowerer::rvalue(const Expr* e) { return convert(expr(e), analysis_.of(e).c
 
 Value Lowerer::expr(const Expr* e) {
     b_.at(e->loc);
-    return exprInner(e);
+    return exprByKind(e);
 }
 
-Value Lowerer::exprInner(const Expr* e) {
+Value Lowerer::exprByKind(const Expr* e) {
     TypeId type = analysis_.of(e).type;
     switch (e->kind) {
         case Expr::Literal: return scalarValue(type, b_.constant(float(e->number)));

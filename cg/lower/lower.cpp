@@ -153,7 +153,7 @@ Pred Lowerer::killFor(int slot) {
     if (!f.killKnown[std::size_t(mask)]) {
         Pred k = Pred::never();
         for (int i = 0; i < 3; ++i)
-            if (mask & (1 << i)) k = pOr(k, f.exits[i]);
+            if (mask & (1 << i)) k = either(k, f.exits[i]);
         f.kill[std::size_t(mask)] = k;
         f.killKnown[std::size_t(mask)] = true;
     }
@@ -175,7 +175,7 @@ void Lowerer::exit(int which) {
             into.resize(unset.size());
             for (std::size_t r = 0; r < unset.size(); ++r) into[r] |= unset[r];
         }
-    f.exits[i] = pOr(f.exits[i], pNot(f.ended));
+    f.exits[i] = either(f.exits[i], negated(f.ended));
     f.ended = Pred::always();
     f.killKnown.fill(false);
 }
@@ -261,13 +261,13 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
     }
     if (!aRuns && !bRuns && !offEnded) f.stopped = true;
     // The arms ran on paths this frame had already ended too; those stay as they ended.
-    Pred running = pNot(f.ended);
+    Pred running = negated(f.ended);
     for (int i = 0; i < 3; ++i) {
         if (!(exits & (1 << i))) continue;
-        Pred arm = pAnd(pSelect(cond, a.exits[i], b ? b->exits[i] : Pred::never()), running);
+        Pred arm = both(whichever(cond, a.exits[i], b ? b->exits[i] : Pred::never()), running);
         if (arm.kind == Pred::False) continue;
-        f.exits[i] = pOr(f.exits[i], arm);
-        f.ended = pOr(f.ended, arm);
+        f.exits[i] = either(f.exits[i], arm);
+        f.ended = either(f.ended, arm);
         f.killKnown.fill(false);
     }
     // Arms that every path left end the frame, though their predicates may
@@ -324,10 +324,10 @@ Pred Lowerer::absolutePath() { return frameAbsolute(frames_.size() - 1); }
 Pred Lowerer::frameAbsolute(std::size_t i) {
     Frame& f = frames_[i];
     if (!f.pathKnown) {
-        f.path = i == 0 ? f.cond : pAnd(frameAbsolute(i - 1), f.cond);
+        f.path = i == 0 ? f.cond : both(frameAbsolute(i - 1), f.cond);
         f.pathKnown = true;
     }
-    return pAnd(f.path, pNot(f.ended));
+    return both(f.path, negated(f.ended));
 }
 
 // ---- predicates ----
@@ -341,14 +341,14 @@ Pred Lowerer::predicate(const Src& boolean) const {
     return p;
 }
 
-Pred Lowerer::pNot(Pred a) {
+Pred Lowerer::negated(Pred a) {
     if (a.kind == Pred::True) return Pred::never();
     if (a.kind == Pred::False) return Pred::always();
     a.inverted = !a.inverted;
     return a;
 }
 
-Pred Lowerer::pAnd(Pred a, Pred b) {
+Pred Lowerer::both(Pred a, Pred b) {
     if (a.kind == Pred::False || b.kind == Pred::False) return Pred::never();
     if (a.kind == Pred::True) return b;
     if (b.kind == Pred::True || samePred(a, b)) return a;
@@ -369,14 +369,14 @@ Pred Lowerer::pAnd(Pred a, Pred b) {
     return r;
 }
 
-Pred Lowerer::pSelect(Pred c, Pred a, Pred b) {
+Pred Lowerer::whichever(Pred c, Pred a, Pred b) {
     if (samePred(a, b)) return a;
     if (c.kind == Pred::True) return a;
     if (c.kind == Pred::False) return b;
-    if (a.kind == Pred::True) return pOr(c, b);
-    if (a.kind == Pred::False) return pAnd(pNot(c), b);
-    if (b.kind == Pred::True) return pOr(pNot(c), a);
-    if (b.kind == Pred::False) return pAnd(c, a);
+    if (a.kind == Pred::True) return either(c, b);
+    if (a.kind == Pred::False) return both(negated(c), b);
+    if (b.kind == Pred::True) return either(negated(c), a);
+    if (b.kind == Pred::False) return both(c, a);
     Pred r;
     r.kind = Pred::Dyn;
     r.s = Builder::lane(select(c, materialize(a), materialize(b)), 0);

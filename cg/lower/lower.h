@@ -2,11 +2,11 @@
 // are inlined, loops unrolled, branches predicated: the target has no jumps.
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/front/ast.h"
 #include "cg/ir/ir.h"
 #include "cg/sema/sema.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <string>
 #include <vector>

@@ -15,7 +15,7 @@
 #pragma once
 
 #include "cg/ir/eval.h"
-#include "cg/lower/builder.h"
+#include "cg/ir/builder.h"
 #include "cg/lower/lower.h"
 #include "cg/sema/conversions.h"
 
@@ -136,10 +136,10 @@ private:
     Pred frameAbsolute(std::size_t i);
 
     Pred predicate(const Src& boolean) const;
-    Pred pAnd(Pred a, Pred b);
-    Pred pOr(Pred a, Pred b) { return pNot(pAnd(pNot(a), pNot(b))); }
-    static Pred pNot(Pred a);
-    Pred pSelect(Pred c, Pred a, Pred b);
+    Pred both(Pred a, Pred b);
+    Pred either(Pred a, Pred b) { return negated(both(negated(a), negated(b))); }
+    static Pred negated(Pred a);
+    Pred whichever(Pred c, Pred a, Pred b);
     Src materialize(Pred p);
     Src select(Pred c, const Src& a, const Src& b);
 
@@ -185,7 +185,7 @@ private:
 
     // ---- expressions (expressions.cpp) ----
     Value expr(const ast::Expr* e);
-    Value exprInner(const ast::Expr* e);
+    Value exprByKind(const ast::Expr* e);
     Value rvalue(const ast::Expr* e);
     Value convert(const Value& v, TypeId to);
     Src convertKind(const Src& s, ScalarKind from, ScalarKind to);

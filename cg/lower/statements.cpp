@@ -70,7 +70,7 @@ void Lowerer::declaration(const ast::Stmt* s) {
 }
 
 Pred Lowerer::condition(const ast::Expr* e) {
-    if (e->kind == ast::Expr::Unary && e->op == ast::Operator::Not) return pNot(condition(e->args[0]));
+    if (e->kind == ast::Expr::Unary && e->op == ast::Operator::Not) return negated(condition(e->args[0]));
     return predicate(rvalue(e).regs[0]);
 }
 
@@ -93,7 +93,7 @@ void Lowerer::ifStatement(const ast::Stmt* s) {
         merge(c, then, nullptr, Frame::Returned | Frame::Broke | Frame::Continued);
         return;
     }
-    beginArm(pNot(c));
+    beginArm(negated(c));
     arm(s->otherwise);
     ArmResult otherwise = endArm();
     merge(c, then, &otherwise, Frame::Returned | Frame::Broke | Frame::Continued);
@@ -164,11 +164,11 @@ void Lowerer::loop(const ast::Stmt* s) {
         if (body.ended) {
             // Only the paths that continued go on; said so, since the exits'
             // union need not fold to the whole iteration.
-            alive = pAnd(alive, body.exits[2]);
-            ended = pNot(alive);
+            alive = both(alive, body.exits[2]);
+            ended = negated(alive);
         } else {
-            ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
-            alive = pNot(ended);
+            ended = either(ended, either(body.exits[0], body.exits[1]));
+            alive = negated(ended);
         }
         if (alive.kind == Pred::False || dead()) break;
         assume(alive, &assumedHere);

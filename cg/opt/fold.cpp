@@ -40,8 +40,8 @@ bool comparedWithZero(const Function& f, const Src& s, std::uint8_t lanes, Src* 
     positive.neg = false;
     for (int k = 0; k < 2; ++k) {
         Vec4 zero;
-        if (!constantRead(f, through(positive, slt.src[1 - k]), &zero) || !allLanesEqual(zero, lanes, 0.0f)) continue;
-        *sign = through(positive, slt.src[k]);
+        if (!constantRead(f, composeRead(positive, slt.src[1 - k]), &zero) || !allLanesEqual(zero, lanes, 0.0f)) continue;
+        *sign = composeRead(positive, slt.src[k]);
         if (k == 1) sign->neg = !sign->neg;
         return sign->def != kNone && f.insts[sign->def].op != Op::Const;
     }
@@ -81,7 +81,7 @@ bool foldConstants(Function& f) {
         std::uint8_t lanes[4] = {0, 0, 0, 0};
         bool allConstant = true;
         for (int s = 0; s < inst.nsrc; ++s) {
-            lanes[s] = readLanes(inst, s, used[i]);
+            lanes[s] = lanesRead(inst, s, used[i]);
             constant[s] = !lanes[s] || constantRead(f, inst.src[s], &values[s]);
             allConstant = allConstant && constant[s];
         }

@@ -19,9 +19,9 @@ bool oneMinus(const Function& f, const Src& s, std::uint8_t lanes, Src* t) {
     if (add.op != Op::Add || add.sat) return false;
     for (int k = 0; k < 2; ++k) {
         Vec4 one;
-        const Src constant = through(s, add.src[k]);
+        const Src constant = composeRead(s, add.src[k]);
         if (!constantRead(f, constant, &one) || !allLanesEqual(one, lanes, 1.0f)) continue;
-        Src value = through(s, add.src[1 - k]);
+        Src value = composeRead(s, add.src[1 - k]);
         if (!value.neg || value.def == kNone || f.insts[value.def].op == Op::Const) return false;
         value.neg = false;
         *t = value;
@@ -35,10 +35,10 @@ bool product(const Function& f, const Src& s, Src* a, Src* b) {
     if (s.def == kNone) return false;
     const Inst& mul = f.insts[s.def];
     if (mul.op != Op::Mul || mul.sat) return false;
-    *a = through(s, mul.src[0]);
+    *a = composeRead(s, mul.src[0]);
     Src plain = s;
     plain.neg = false;  // the sign stays on the first factor
-    *b = through(plain, mul.src[1]);
+    *b = composeRead(plain, mul.src[1]);
     return true;
 }
 

@@ -44,9 +44,9 @@ bool fuseMultiplyAdd(Function& f) {
         if (take < 0) continue;
         const Inst& mul = f.insts[inst.src[take].def];
         Src product = inst.src[take];
-        const Src a = through(product, mul.src[0]);
+        const Src a = composeRead(product, mul.src[0]);
         product.neg = false;  // the sign goes on one factor
-        const Src b = through(product, mul.src[1]);
+        const Src b = composeRead(product, mul.src[1]);
         const Src c = inst.src[1 - take];
         inst.op = Op::Mad;
         inst.nsrc = 3;

@@ -124,7 +124,7 @@ bool packConstants(Function& f) {
             Src& src = inst.src[s];
             if (src.def == kNone || !placed[src.def].moves) continue;
             const Placement& where = placed[src.def];
-            const std::uint8_t lanes = readLanes(inst, s, used[i]);
+            const std::uint8_t lanes = lanesRead(inst, s, used[i]);
             for (int c = 0; c < 4; ++c) src.swz[c] = where.slot[src.swz[c]];
             src.def = where.host;
             src.neg = src.neg != where.neg;

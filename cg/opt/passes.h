@@ -14,6 +14,9 @@
 
 #include "cg/ir/ir.h"
 
+#include <functional>
+#include <vector>
+
 namespace cgc::opt {
 
 // Instructions whose sources are all constants become constants (never a NaN
@@ -77,7 +80,24 @@ bool formDots(ir::Function& f);
 // a TXP of that value.
 bool formProjectiveLookups(ir::Function& f);
 
-// All of the above to a fixed point (with a cap on rounds).
-void optimize(ir::Function& f);
+// The passes by name ("fold", "dce", ...), in the order each round of
+// optimize runs them.
+struct Pass {
+    const char* name;
+    bool (*run)(ir::Function& f);
+};
+const std::vector<Pass>& passes();
+const Pass* findPass(const char* name);
+
+// Told of each pass optimize runs: the round (from 1), and whether it changed f.
+using PassObserver = std::function<void(const Pass& pass, int round, bool changed, const ir::Function& f)>;
+
+// Every pass, in rounds, to a fixed point (with a cap on rounds). Where the
+// IR is checked (debug and test builds), a pass that leaves it malformed
+// throws std::logic_error naming the pass.
+void optimize(ir::Function& f, const PassObserver& observer = {});
+
+// Whether optimize checks the IR after each pass.
+bool checksIR();
 
 }  // namespace cgc::opt

@@ -18,16 +18,16 @@ bool quotient(const Function& f, const Src& s, Src* a, Src* divisor) {
     const Inst& q = f.insts[s.def];
     if (q.sat) return false;
     if (q.op == Op::Div) {
-        *a = through(s, q.src[0]);
-        *divisor = through(s, q.src[1]);
+        *a = composeRead(s, q.src[0]);
+        *divisor = composeRead(s, q.src[1]);
         return true;
     }
     if (q.op != Op::Mul) return false;
     for (int k = 0; k < 2; ++k) {
-        const Src r = through(s, q.src[k]);
+        const Src r = composeRead(s, q.src[k]);
         const Inst& rcp = f.insts[r.def];
         if (rcp.op != Op::Rcp || rcp.sat) continue;
-        *a = through(s, q.src[1 - k]);
+        *a = composeRead(s, q.src[1 - k]);
         *divisor = rcp.src[0];
         for (auto& c : divisor->swz) c = rcp.src[0].swz[0];
         divisor->neg = divisor->neg != r.neg;

@@ -49,8 +49,8 @@ bool propagateCopies(Function& f) {
             Src& src = inst.src[s];
             if (src.def == kNone) continue;
             const Src before = src;
-            const std::uint8_t lanes = readLanes(inst, s, used[i]);
-            if (copyOf[src.def].def != kNone) src = through(src, copyOf[src.def]);
+            const std::uint8_t lanes = lanesRead(inst, s, used[i]);
+            if (copyOf[src.def].def != kNone) src = composeRead(src, copyOf[src.def]);
             const Inst& def = f.insts[src.def];
             if (def.op == Op::Vec && !def.sat && lanes) throughVec(def, src, lanes);
             canonicalSwizzle(src, lanes);

@@ -39,7 +39,7 @@ Src clampedValue(const Function& f, const Inst& outer, std::uint8_t used, std::u
         for (int t = 0; t < 2; ++t) {
             if (!readsConstant(f, inner, 1 - t, innerLanes, innerBound)) continue;
             *innerIndex = p.def;
-            return through(p, inner.src[t]);
+            return composeRead(p, inner.src[t]);
         }
     }
     return Src{};

@@ -4,7 +4,7 @@ namespace cgc::opt {
 
 using namespace ir;
 
-Src through(const Src& reader, const Src& to) {
+Src composeRead(const Src& reader, const Src& to) {
     Src s;
     s.def = to.def;
     for (int c = 0; c < 4; ++c) s.swz[c] = to.swz[reader.swz[c]];
@@ -17,10 +17,6 @@ bool sameRead(const Src& a, const Src& b, std::uint8_t lanes) {
     for (int c = 0; c < 4; ++c)
         if ((lanes >> c & 1) && a.swz[c] != b.swz[c]) return false;
     return true;
-}
-
-std::uint8_t readLanes(const Inst& inst, int s, std::uint8_t used) {
-    return lanesRead(inst, s, isSink(inst.op) ? 0xf : used);
 }
 
 bool constantRead(const Function& f, const Src& s, Vec4* out) {
@@ -42,7 +38,7 @@ std::vector<std::uint32_t> liveUseCounts(const Function& f, const std::vector<st
         const Inst& inst = f.insts[i];
         if (!isSink(inst.op) && !used[i]) continue;
         for (int s = 0; s < inst.nsrc; ++s)
-            if (inst.src[s].def != kNone && readLanes(inst, s, used[i])) ++uses[inst.src[s].def];
+            if (inst.src[s].def != kNone && lanesRead(inst, s, used[i])) ++uses[inst.src[s].def];
     }
     return uses;
 }

@@ -11,15 +11,11 @@ namespace cgc::opt {
 
 // `reader` read a value that is `to` read through a swizzle: the same lanes,
 // now reading to.def directly.
-ir::Src through(const ir::Src& reader, const ir::Src& to);
+ir::Src composeRead(const ir::Src& reader, const ir::Src& to);
 
 // Whether two sources read the same components of the same value, with the
 // same sign, in the lanes `lanes`.
 bool sameRead(const ir::Src& a, const ir::Src& b, std::uint8_t lanes);
-
-// Lanes an instruction reads of source s, given the lanes of its result
-// that are used (sinks read regardless).
-std::uint8_t readLanes(const ir::Inst& inst, int s, std::uint8_t used);
 
 // The lanes a source reads when its def is a constant (swizzle and negation
 // applied).

@@ -164,7 +164,7 @@ std::vector<std::uint32_t> gathers(const Function& f, const std::vector<std::uin
         const bool gathering = inst.op == Op::Vec || inst.op == Op::Output;
         for (int s = 0; s < inst.nsrc; ++s) {
             const std::uint32_t d = inst.src[s].def;
-            if (d == kNone || !readLanes(inst, s, used[i])) continue;
+            if (d == kNone || !lanesRead(inst, s, used[i])) continue;
             const std::uint32_t mine = gathering ? i : kMany;
             gather[d] = gather[d] == kNone || gather[d] == mine ? mine : kMany;
         }
@@ -188,7 +188,7 @@ public:
             Inst& inst = f_.insts[i];
             for (int s = 0; s < inst.nsrc; ++s) {
                 Src& src = inst.src[s];
-                if (src.def != kNone && movedTo_[src.def].def != kNone) src = through(src, movedTo_[src.def]);
+                if (src.def != kNone && movedTo_[src.def].def != kNone) src = composeRead(src, movedTo_[src.def]);
             }
             if (inst.op == Op::Vec) {
                 joinCopies(i);

@@ -50,10 +50,6 @@ private:
     void condition(const ast::Expr* e, const char* what);
     int addSymbol(Symbol s);
     void initializer(const ast::Expr* init, TypeId type, const std::string& name);
-    void entryInterface();
-    void entryParameter(const ast::Param& p, int symbol);
-    void entryOutputs(const FunctionInfo& entry);
-    bool outputIsDepth(const std::string& semantic, const Loc& loc, TypeId type);
     // ---- uniforms and their initial values (uniforms.cpp) ----
     void addUniform(int symbol);
     void uniformLeaves(const std::string& name, TypeId type, const Loc& loc, const std::vector<double>* values,
@@ -63,9 +59,15 @@ private:
     void constantValue(const ast::Expr* e, const std::string& name, std::vector<double>* out, int depth) const;
     void checkRecursion();
 
+    // ---- the entry's interface (interface.cpp) ----
+    void entryInterface();
+    void entryParameter(const ast::Param& p, int symbol);
+    void entryOutputs(const FunctionInfo& entry);
+    bool outputIsDepth(const std::string& semantic, const Loc& loc, TypeId type);
+
     // ---- expressions (expressions.cpp) ----
     TypeId expr(const ast::Expr* e);
-    TypeId exprInner(const ast::Expr* e);
+    TypeId exprByKind(const ast::Expr* e);
     // Messages are built only on failure: these run for every expression.
     void convertTo(const ast::Expr* e, TypeId to, const char* context = "") {
         convertTo(e, to, [context] { return std::string(context); });

@@ -3,7 +3,7 @@
 // code into int (truncation) or bool (non-zero test); the rest is shape.
 #pragma once
 
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 namespace cgc {
 

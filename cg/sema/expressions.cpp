@@ -78,14 +78,14 @@ bool parseMatrixSwizzle(const std::string& name, int rows, int cols, Access* a) 
 TypeId Analyzer::expr(const Expr* e) {
     // The parser bounds the tree's height; this guards hand-built trees.
     if (++depth_ > kMaxDepth) fail(e->loc, "expression nests too deeply");
-    TypeId t = exprInner(e);
+    TypeId t = exprByKind(e);
     --depth_;
     ExprInfo& i = info(e);
     i.type = i.converted = t;
     return t;
 }
 
-TypeId Analyzer::exprInner(const Expr* e) {
+TypeId Analyzer::exprByKind(const Expr* e) {
     switch (e->kind) {
         case Expr::Literal: return literal(e);
         case Expr::Name: return name(e);

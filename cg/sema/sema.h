@@ -4,10 +4,10 @@
 // the language's rules.
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/front/ast.h"
-#include "cg/sema/builtins.h"
-#include "cg/sema/types.h"
+#include "cg/builtins/builtins.h"
+#include "cg/types/types.h"
 
 #include <cstdint>
 #include <string>

@@ -5,6 +5,8 @@
 #include "cg/diag.h"
 #include "cg/front/files.h"
 #include "cg/tool/output.h"
+#include "cg/ir/ir.h"
+#include "cg/pipeline.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +22,8 @@ const char kUsage[] =
     "A file that is already one (!!ARBfp1.0) is checked and printed as it is.\n"
     "  -o OUT   write the program to OUT instead of standard output\n"
     "  -O0      leave the program unoptimised\n"
+    "  --print-ir          print the IR as lowering made it, on standard error\n"
+    "  --print-after=PASS  print the IR after each round in which PASS changed it\n"
     "  --help   show this text\n"
     "Exit status: 0 compiled; 1 an error, told in one line on standard error\n"
     "(file:line:col: error: ...); 2 bad usage.\n";
@@ -55,6 +59,51 @@ bool readStandardInput(std::string* text, std::string* error) {
     return true;
 }
 
+// ---- IR dumps: what each stage and pass made, for whoever writes a pass ----
+
+struct Dumps {
+    bool lowered = false;      // --print-ir
+    const cgc::opt::Pass* after = nullptr;  // --print-after=PASS
+};
+
+// Whether arg is a dump option; false with *why set where it is one, wrongly.
+bool dumpOption(const std::string& arg, Dumps* dumps, std::string* why) {
+    if (arg == "--print-ir") {
+        dumps->lowered = true;
+        return true;
+    }
+    const std::string prefix = "--print-after=";
+    if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+    const std::string name = arg.substr(prefix.size());
+    dumps->after = cgc::opt::findPass(name.c_str());
+    if (!dumps->after) {
+        *why = "unknown pass " + cgc::quoted(name) + " (passes:";
+        for (const cgc::opt::Pass& p : cgc::opt::passes()) *why += std::string(" ") + p.name;
+        *why += ")";
+    }
+    return true;
+}
+
+cgc::Compiled compileWithDumps(const std::string& text, const std::string& name, const cgc::Options& options,
+                               const Dumps& dumps) {
+    cgc::Compiled out;
+    cgc::Pipeline pipeline(text.data(), text.size(), name, options);
+    bool fired = false;
+    if (dumps.after)
+        pipeline.observePasses([&](const cgc::opt::Pass& pass, int round, bool changed, const cgc::ir::Function& f) {
+            if (&pass != dumps.after || !changed) return;
+            fired = true;
+            std::fprintf(stderr, "# IR after %s, round %d\n%s", pass.name, round, cgc::ir::print(f).c_str());
+        });
+    if (pipeline.run(cgc::Stage::Lower, &out.error) && dumps.lowered)
+        std::fprintf(stderr, "# IR after lowering\n%s", cgc::ir::print(pipeline.lowered().function).c_str());
+    if (!pipeline.run(cgc::Stage::Optimise, &out.error)) return out;
+    if (dumps.after && !fired)
+        std::fprintf(stderr, options.optimize ? "# %s changed nothing\n" : "# %s did not run (-O0)\n",
+                     dumps.after->name);
+    return pipeline.compiled();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,9 +111,13 @@ int main(int argc, char** argv) {
     const char* input = nullptr;
     const char* output = nullptr;
     bool optionsEnded = false;
+    Dumps dumps;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (!optionsEnded && (arg == "--help" || arg == "-h")) {
+        std::string why;
+        if (!optionsEnded && dumpOption(arg, &dumps, &why)) {
+            if (!why.empty()) return usage(why);
+        } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             return printed(kUsage);
         } else if (!optionsEnded && arg == "-O0") {
             options.optimize = false;
@@ -98,7 +151,7 @@ int main(int argc, char** argv) {
                      why.c_str());
         return 1;
     }
-    const cgc::Compiled compiled = cgc::compile(text, name, options);
+    const cgc::Compiled compiled = compileWithDumps(text, name, options, dumps);
     for (const std::string& w : compiled.warnings) std::fprintf(stderr, "%s\n", w.c_str());
     if (!compiled.ok) {
         std::fprintf(stderr, "%s\n", compiled.error.c_str());

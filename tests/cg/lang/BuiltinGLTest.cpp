@@ -2,12 +2,8 @@
 // source by the whole pipeline and run on GL: each call on uniform arguments
 // (constants where a case says so), its result written to a 1x1 float
 // target and read back.
-#include "cg/arb/backend.h"
-#include "cg/front/parser.h"
-#include "cg/lower/lower.h"
-#include "cg/opt/passes.h"
-#include "cg/sema/sema.h"
-#include "tests/cg/sema/BuiltinCases.h"
+#include "cg/compiler.h"
+#include "tests/cg/builtins/BuiltinCases.h"
 #include "tests/cg/support/ArbRunner.h"
 #include "tests/support/GLTest.h"
 
@@ -18,30 +14,9 @@ using namespace builtintest;
 
 namespace {
 
-struct Program {
-    std::string error;  // "" when it compiled
-    std::string text;
-    std::vector<cgc::ParameterInfo> parameters;
-};
+using Program = cgc::Compiled;
 
-// The stages chained as the compiler's driver chains them.
-Program compile(const std::string& source) {
-    Program p;
-    cgc::Sources sources;
-    cgc::Options options;
-    cgc::TypeTable types;
-    try {
-        cgc::ast::Tree tree = cgc::parseSource(sources, source.data(), source.size(), "builtin.cg", options);
-        cgc::Analysis analysis = cgc::analyze(tree, types, options);
-        cgc::Lowered lowered = cgc::lower(tree, analysis, types, options);
-        cgc::opt::optimize(lowered.function);
-        p.text = cgc::emitArb(lowered.function, {}, options.limits).text;
-        p.parameters = lowered.parameters;
-    } catch (const cgc::CompileError& e) {
-        p.error = sources.format(e.loc, e.what);
-    }
-    return p;
-}
+Program compile(const std::string& source) { return cgc::compile(source, "builtin.cg"); }
 
 std::string literal(const Arg& a) {
     std::string s = a.type + "(";

@@ -1,9 +1,7 @@
 // Lowered programs run by the IR interpreter against what each construct
 // means in C++, over inputs that take every branch both ways.
-#include "cg/front/parser.h"
 #include "cg/ir/eval.h"
-#include "cg/lower/lower.h"
-#include "cg/sema/sema.h"
+#include "cg/pipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -51,17 +49,9 @@ struct Lowering {
 };
 
 Lowering lowerSource(const std::string& source) {
-    Sources sources;
-    Options options;
+    Pipeline pipeline(source.data(), source.size(), "test.cg", Options{});
     Lowering out;
-    try {
-        ast::Tree tree = parseSource(sources, source.data(), source.size(), "test.cg", options);
-        TypeTable types;
-        Analysis analysis = analyze(tree, types, options);
-        out.lowered = lower(tree, analysis, types, options);
-    } catch (const CompileError& e) {
-        out.error = sources.format(e.loc, e.what);
-    }
+    if (pipeline.run(Stage::Lower, &out.error)) out.lowered = pipeline.lowered();
     return out;
 }
 

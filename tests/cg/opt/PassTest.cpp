@@ -539,3 +539,27 @@ TEST(ConstantPacking, leavesPackedConstantsAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PassList, optimizeRunsEachPassInTurnUntilARoundChangesNothing) {
+    Function f = parsed("%0 = INPUT texcoord0\n%1 = UNIFORM 0\n%2 = MUL %0, %1\n%3 = ADD %2, %1\nOUTPUT color %3\n");
+    std::vector<std::string> order;
+    std::vector<bool> roundChanged;
+    opt::optimize(f, [&](const opt::Pass& pass, int round, bool changed, const Function& now) {
+        order.push_back(pass.name);
+        roundChanged.resize(std::size_t(round), false);
+        roundChanged.back() = roundChanged.back() || changed;
+        EXPECT_EQ(validate(now), "") << pass.name;
+    });
+    const std::vector<opt::Pass>& list = opt::passes();
+    ASSERT_EQ(order.size(), roundChanged.size() * list.size());
+    for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(order[i], list[i % list.size()].name) << i;
+    EXPECT_TRUE(roundChanged.front()) << "the MUL and the ADD fuse";
+    EXPECT_FALSE(roundChanged.back()) << "optimize stops after the first round that changes nothing";
+    for (const opt::Pass& p : list) EXPECT_EQ(opt::findPass(p.name), &p) << p.name;
+    EXPECT_EQ(opt::findPass("nosuch"), nullptr);
+    EXPECT_TRUE(opt::checksIR()) << "test builds check the IR after every pass";
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <random>
 
 using namespace cgc;
@@ -374,25 +375,17 @@ std::string differs(const Result& want, const Result& got) {
 
 struct NamedPass {
     const char* name;
-    void (*run)(Function&);
+    std::function<void(Function&)> run;
 };
 
-const NamedPass kPasses[] = {
-    {"fold", [](Function& f) { opt::foldConstants(f); }},
-    {"propagate", [](Function& f) { opt::propagateCopies(f); }},
-    {"cse", [](Function& f) { opt::eliminateCommonSubexpressions(f); }},
-    {"dce", [](Function& f) { opt::eliminateDeadCode(f); }},
-    {"mad", [](Function& f) { opt::fuseMultiplyAdd(f); }},
-    {"saturate", [](Function& f) { opt::formSaturate(f); }},
-    {"pack", [](Function& f) { opt::packConstants(f); }},
-    {"divide", [](Function& f) { opt::splitDivisions(f); }},
-    {"lerp", [](Function& f) { opt::formLerp(f); }},
-    {"dot", [](Function& f) { opt::formDots(f); }},
-    {"projective", [](Function& f) { opt::formProjectiveLookups(f); }},
-    {"vectorize", [](Function& f) { opt::vectorize(f); }},
-    {"optimize", opt::optimize},
-};
-const int kSinglePasses = int(sizeof kPasses / sizeof kPasses[0]) - 1;
+// Each pass of the optimiser's list alone, then optimize itself.
+const std::vector<NamedPass> kPasses = [] {
+    std::vector<NamedPass> out;
+    for (const opt::Pass& p : opt::passes()) out.push_back({p.name, [run = p.run](Function& f) { run(f); }});
+    out.push_back({"optimize", [](Function& f) { opt::optimize(f); }});
+    return out;
+}();
+const int kSinglePasses = int(kPasses.size()) - 1;
 
 TEST(RandomPrograms, everyPassKeepsWhatTheProgramComputes) {
     int compared = 0, skipped = 0;

@@ -1,9 +1,7 @@
 // Bad programs give exactly one located line, whichever stage finds the
 // fault: analysis (names, types, overloads, the entry's interface) or
 // lowering (reads before writes, loop counts, indices, size).
-#include "cg/front/parser.h"
-#include "cg/lower/lower.h"
-#include "cg/sema/sema.h"
+#include "cg/pipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +12,10 @@ namespace {
 using namespace cgc;
 
 std::string firstError(const std::string& source, const Options& options = {}) {
-    Sources sources;
-    try {
-        ast::Tree tree = parseSource(sources, source.data(), source.size(), "test.cg", options);
-        TypeTable types;
-        Analysis analysis = analyze(tree, types, options);
-        lower(tree, analysis, types, options);
-    } catch (const CompileError& e) {
-        return sources.format(e.loc, e.what);
-    }
-    return "";
+    Pipeline pipeline(source.data(), source.size(), "test.cg", options);
+    std::string error;
+    pipeline.run(Stage::Lower, &error);
+    return error;
 }
 
 // One line per program: the entry takes a texture coordinate c.

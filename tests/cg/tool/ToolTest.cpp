@@ -146,6 +146,43 @@ TEST(CgTool, PrintsWhatTheRuntimesCompilerMakes) {
     EXPECT_EQ(tool("-", assembly).out, assembly);
 }
 
+TEST(CgTool, PrintsTheIRAfterLoweringAndAfterANamedPass) {
+    // MUL then ADD: the mad pass fuses them, the lerp pass finds nothing.
+    const std::string file = writeFile("mad.cg", "float4 main(float4 t : TEXCOORD0, uniform float4 a) : COLOR {\n"
+                                                 "  return t * a + a;\n}\n");
+    const std::string program = tool(file).out;
+    const struct {
+        const char* what;
+        std::string args;
+        int status;
+        std::string errStart;  // standard error's start
+        const char* has;       // a text standard error holds, or null
+        const char* lacks;     // a text it must not hold, or null
+    } cases[] = {
+        {"the IR before the passes", "--print-ir", 0, "# IR after lowering\n", " = MUL ", " = MAD "},
+        {"a pass that fires", "--print-after=mad", 0, "# IR after mad, round 1\n", " = MAD ", " = ADD "},
+        {"a pass that does not fire", "--print-after=lerp", 0, "# lerp changed nothing\n", nullptr, "%"},
+        {"no passes at -O0", "-O0 --print-after=mad", 0, "# mad did not run (-O0)\n", nullptr, "%"},
+        {"an unknown pass", "--print-after=madd", 2, "heat2d-cg: unknown pass 'madd' (passes: fold divide", nullptr,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome run = tool(c.args + " " + file);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.err.rfind(c.errStart, 0), 0u) << run.err;
+        if (c.has) {
+            EXPECT_NE(run.err.find(c.has), std::string::npos) << run.err;
+        }
+        if (c.lacks) {
+            EXPECT_EQ(run.err.find(c.lacks), std::string::npos) << run.err;
+        }
+        if (c.status == 0 && c.args.find("-O0") == std::string::npos) {
+            EXPECT_EQ(run.out, program) << "the program is what it is without the dump";
+        }
+    }
+}
+
 TEST(CgTool, OutputGoesToTheNamedFileOnlyWhenItCompiled) {
     const std::string out = scratch() + "tool-output.fp";
     ::unlink(out.c_str());

@@ -6,7 +6,7 @@
 
 #include "cg/ir/eval.h"
 #include "cg/opt/passes.h"
-#include "cg/sema/builtins.h"
+#include "cg/builtins/builtins.h"
 
 #include <cmath>
 #include <limits>

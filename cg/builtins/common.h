@@ -2,7 +2,7 @@
 // signatures, lane helpers for the lowerings, and double-precision folding.
 #pragma once
 
-#include "cg/sema/builtins.h"
+#include "cg/builtins/builtins.h"
 
 #include <cstddef>
 #include <string>

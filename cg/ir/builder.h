@@ -5,7 +5,7 @@
 #pragma once
 
 #include "cg/ir/ir.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <cstddef>
 #include <vector>

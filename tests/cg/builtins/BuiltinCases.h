@@ -2,7 +2,7 @@
 // tests: calls with their edges and the expected values from C++ references.
 #pragma once
 
-#include "tests/cg/sema/BuiltinHarness.h"
+#include "tests/cg/builtins/BuiltinHarness.h"
 
 #include <array>
 #include <cfloat>

@@ -104,4 +104,8 @@ private:
 
 const char* scalarName(ScalarKind k);  // "float", "half", "fixed", "int", "bool"
 
+// Every word TypeTable::builtinType accepts, for the parser, which must tell
+// a type from a name before any table exists.
+const std::vector<std::string>& builtinTypeNames();
+
 }  // namespace cgc

@@ -1,4 +1,4 @@
-#include "cg/lower/builder.h"
+#include "cg/ir/builder.h"
 
 #include "cg/ir/eval.h"
 

@@ -1,7 +1,7 @@
 // Every built-in against a C++ reference, on the interpreter: each case runs
 // once lowered (arguments as uniforms) and once folded (arguments as
 // constants). The tables are BuiltinCases.h's, which the GL tests run too.
-#include "tests/cg/sema/BuiltinCases.h"
+#include "tests/cg/builtins/BuiltinCases.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // bias forms, and the spellings with a result-width prefix (f4tex2D,
 // h3texRECTproj, x1tex1D). Each spelling is an entry of its own, made from
 // one template, since an entry's functions know nothing but their arguments.
-#include "cg/sema/builtins_common.h"
+#include "cg/builtins/common.h"
 
 #include <string>
 #include <utility>

@@ -1,6 +1,6 @@
 // Functions that work component by component: arithmetic, rounding,
 // exponentials, trigonometry and the classification tests.
-#include "cg/sema/builtins_common.h"
+#include "cg/builtins/common.h"
 
 #include <algorithm>
 #include <cfloat>

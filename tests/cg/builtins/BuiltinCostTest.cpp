@@ -1,7 +1,7 @@
 // How much code a call costs after optimisation, where a careful ARB
 // programmer knows the count; and the measured error of the approximations
 // over their whole domains.
-#include "tests/cg/sema/BuiltinHarness.h"
+#include "tests/cg/builtins/BuiltinHarness.h"
 
 #include <gtest/gtest.h>
 

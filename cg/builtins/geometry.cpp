@@ -1,6 +1,6 @@
 // Functions over whole vectors and matrices: reductions, geometry, lighting,
 // the bool reductions, and the matrix products.
-#include "cg/sema/builtins_common.h"
+#include "cg/builtins/common.h"
 
 #include <cmath>
 

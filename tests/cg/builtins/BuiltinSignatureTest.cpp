@@ -1,7 +1,7 @@
 // The signature rules: argument types in, the result type (and the
 // parameters the arguments convert to) or the exact reason out; the names the
 // table answers to and the ones the target cannot run.
-#include "cg/sema/builtins.h"
+#include "cg/builtins/builtins.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <cstring>
 
@@ -167,16 +167,24 @@ std::string TypeTable::name(TypeId t) const {
     return "?";
 }
 
+namespace {
+
+const struct {
+    const char* word;
+    SamplerKind kind;
+} kSamplerWords[] = {
+    {"sampler1D", SamplerKind::Sampler1D},     {"sampler2D", SamplerKind::Sampler2D},
+    {"sampler3D", SamplerKind::Sampler3D},     {"samplerRECT", SamplerKind::SamplerRect},
+    {"samplerCUBE", SamplerKind::SamplerCube},
+};
+
+const ScalarKind kScalarKinds[] = {ScalarKind::Float, ScalarKind::Half, ScalarKind::Fixed, ScalarKind::Int,
+                                   ScalarKind::Bool};
+
+}  // namespace
+
 bool TypeTable::builtinType(const std::string& word, TypeId* out) {
-    static const struct {
-        const char* word;
-        SamplerKind kind;
-    } samplerWords[] = {
-        {"sampler1D", SamplerKind::Sampler1D},     {"sampler2D", SamplerKind::Sampler2D},
-        {"sampler3D", SamplerKind::Sampler3D},     {"samplerRECT", SamplerKind::SamplerRect},
-        {"samplerCUBE", SamplerKind::SamplerCube},
-    };
-    for (const auto& s : samplerWords)
+    for (const auto& s : kSamplerWords)
         if (word == s.word) {
             *out = sampler(s.kind);
             return true;
@@ -185,9 +193,7 @@ bool TypeTable::builtinType(const std::string& word, TypeId* out) {
         *out = void_;
         return true;
     }
-    static const ScalarKind kinds[] = {ScalarKind::Float, ScalarKind::Half, ScalarKind::Fixed, ScalarKind::Int,
-                                       ScalarKind::Bool};
-    for (ScalarKind k : kinds) {
+    for (ScalarKind k : kScalarKinds) {
         const char* base = scalarName(k);
         std::size_t n = std::strlen(base);
         if (word.compare(0, n, base) != 0) continue;
@@ -208,6 +214,23 @@ bool TypeTable::builtinType(const std::string& word, TypeId* out) {
         return false;
     }
     return false;
+}
+
+const std::vector<std::string>& builtinTypeNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out = {"void"};
+        for (const auto& s : kSamplerWords) out.push_back(s.word);
+        for (ScalarKind k : kScalarKinds) {
+            const std::string base = scalarName(k);
+            out.push_back(base);
+            for (char n = '1'; n <= '4'; ++n) {
+                out.push_back(base + n);
+                for (char m = '1'; m <= '4'; ++m) out.push_back(base + n + 'x' + m);
+            }
+        }
+        return out;
+    }();
+    return names;
 }
 
 }  // namespace cgc

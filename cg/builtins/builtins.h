@@ -3,8 +3,8 @@
 // folding and its lowering to IR. Adding a built-in is adding one entry.
 #pragma once
 
-#include "cg/lower/builder.h"
-#include "cg/sema/types.h"
+#include "cg/ir/builder.h"
+#include "cg/types/types.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "cg/sema/builtins.h"
+#include "cg/builtins/builtins.h"
 
-#include "cg/sema/builtins_common.h"
+#include "cg/builtins/common.h"
 
 #include <algorithm>
 #include <cmath>
