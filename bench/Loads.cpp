@@ -121,7 +121,7 @@ bool measureProgramLoads(bool quick, std::FILE* out) {
     std::string source, why;
     const cgc::Compiled heat = cgc::readSourceFile("HeatShader.cg", &source, &why)
                                    ? cgc::compile(source, "HeatShader.cg")
-                                   : cgc::Compiled{false, "", "cannot read 'HeatShader.cg': " + why, {}, {}};
+                                   : cgc::Compiled{false, "", "cannot read 'HeatShader.cg': " + why, {}, {}, {}};
     if (!heat.ok) {
         std::fprintf(stderr, "heat2d-bench: %s\n", heat.error.c_str());
         return false;
