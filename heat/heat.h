@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cg/cgGL.h"
+#include "heat/pattern.h"
 
 // ---- Programs and their parameters, created once by initShaders ----------
 extern CGcontext cgContext;
@@ -20,13 +21,6 @@ extern const char copyProgramSource[];
 void initShaders();
 void heatStep();
 void applyHeat(int x, int y);
-
-// The smiling face stamped on the first frame, as offsets from the grid
-// centre, in stamping order.
-struct CellOffset {
-    int dx, dy;
-};
-extern const CellOffset initialPattern[17];
 
 // One GL_QUADS quad over the unit square with texel-unit texture
 // coordinates (0, 0) to (width, height): with the unit square mapped onto a
