@@ -114,118 +114,146 @@ Val Machine::builtin(const ast::Expr* e, const CallInfo& call) {
         write(places[i], convert(Val{sig.params[i], v}, places[i].type), e->loc);
     };
 
-    if (int mode = lookupMode(f); mode >= 0) {
-        const TypeInfo& s = types.info(sig.params[0]);
-        Vec4 t = sample(int(a[0].v[0]), s.sampler, mode, a[1].v);
-        r.v.assign(t.begin(), t.begin() + size(sig.result));
-        return r;
-    }
-    if (f == "clip") {
-        for (double x : a[0].v)
-            if (x < 0) throw Discarded{};
-        return r;
-    }
-    if (f == "sincos" || f == "modf" || f == "frexp") {
-        Vec first, second;
-        for (double x : a[0].v) {
-            if (f == "sincos") {
-                first.push_back(std::sin(x));
-                second.push_back(std::cos(x));
-            } else if (f == "modf") {
-                first.push_back(x - std::trunc(x));
-                second.push_back(std::trunc(x));
-            } else {
-                int exponent = 0;
-                first.push_back(std::frexp(x, &exponent));
-                second.push_back(x == 0 ? 0 : exponent);
-            }
-        }
-        if (f == "sincos") {
-            writeOut(1, first);
-            writeOut(2, second);
+    auto compute = [&]() -> Val {
+        if (int mode = lookupMode(f); mode >= 0) {
+            const TypeInfo& s = types.info(sig.params[0]);
+            Vec4 t = sample(int(a[0].v[0]), s.sampler, mode, a[1].v);
+            r.v.assign(t.begin(), t.begin() + size(sig.result));
             return r;
         }
-        writeOut(1, second);
-        r.v = first;
-        return r;
-    }
-    if (f == "all" || f == "any") {
-        bool all = true, any = false;
-        for (double x : a[0].v) {
-            all = all && x != 0;
-            any = any || x != 0;
+        if (f == "clip") {
+            for (double x : a[0].v)
+                if (x < 0) throw Discarded{};
+            return r;
         }
-        r.v = {f == "all" ? double(all) : double(any)};
-        return r;
-    }
-    if (f == "dot") return Val{sig.result, {dot(a[0].v, a[1].v)}};
-    if (f == "length") return Val{sig.result, {std::sqrt(dot(a[0].v, a[0].v))}};
-    if (f == "distance") {
-        Vec d;
-        for (std::size_t i = 0; i < a[0].v.size(); ++i) d.push_back(a[0].v[i] - a[1].v[i]);
-        return Val{sig.result, {std::sqrt(dot(d, d))}};
-    }
-    if (f == "normalize") {
-        double l = std::sqrt(dot(a[0].v, a[0].v));
-        for (double x : a[0].v) r.v.push_back(x / l);
-        return r;
-    }
-    if (f == "cross") {
-        const Vec &x = a[0].v, &y = a[1].v;
-        r.v = {x[1] * y[2] - x[2] * y[1], x[2] * y[0] - x[0] * y[2], x[0] * y[1] - x[1] * y[0]};
-        return r;
-    }
-    if (f == "reflect") {
-        double d = dot(a[1].v, a[0].v);
-        for (std::size_t i = 0; i < a[0].v.size(); ++i) r.v.push_back(a[0].v[i] - 2 * d * a[1].v[i]);
-        return r;
-    }
-    if (f == "refract") {
-        const Vec &in = a[0].v, &normal = a[1].v;
-        double eta = a[2].v[0], cosi = -dot(in, normal);
-        double k = 1 - eta * eta * (1 - cosi * cosi);
-        for (std::size_t i = 0; i < in.size(); ++i)
-            r.v.push_back(k > 0 ? eta * in[i] + (eta * cosi - std::sqrt(k)) * normal[i] : 0.0);
-        return r;
-    }
-    if (f == "faceforward") {
-        bool facing = dot(a[2].v, a[1].v) < 0;
-        for (double x : a[0].v) r.v.push_back(facing ? x : -x);
-        return r;
-    }
-    if (f == "lit") {
-        double l = a[0].v[0], h = a[1].v[0], m = a[2].v[0];
-        r.v = {1, l < 0 ? 0 : l, l < 0 || h < 0 ? 0 : std::pow(h, m), 1};
-        return r;
-    }
-    if (f == "mul") {
-        const TypeInfo &A = types.info(sig.params[0]), &C = types.info(sig.params[1]);
-        // A vector on the left is one row, on the right one column.
-        int rows = A.kind == TypeKind::Matrix ? A.rows : 1, inner = A.cols;
-        int cols = C.kind == TypeKind::Matrix ? C.cols : 1;
-        bool column = C.kind != TypeKind::Matrix;
-        for (int i = 0; i < rows; ++i)
-            for (int j = 0; j < cols; ++j) {
-                double s = 0;
-                for (int m = 0; m < inner; ++m)
-                    s += a[0].v[std::size_t(i * inner + m)] * a[1].v[std::size_t(column ? m : m * cols + j)];
-                r.v.push_back(s);
+        if (f == "sincos" || f == "modf" || f == "frexp") {
+            Vec first, second;
+            for (double x : a[0].v) {
+                if (f == "sincos") {
+                    first.push_back(nudge(std::sin(x), 8 * std::fmax(1.0, std::fabs(x))));
+                    second.push_back(nudge(std::cos(x), 8 * std::fmax(1.0, std::fabs(x))));
+                } else if (f == "modf") {
+                    first.push_back(x - std::trunc(x));
+                    second.push_back(std::trunc(x));
+                } else {
+                    int exponent = 0;
+                    first.push_back(std::frexp(x, &exponent));
+                    second.push_back(x == 0 ? 0 : exponent);
+                }
             }
-        return r;
-    }
-    if (f == "transpose") {
-        const TypeInfo& m = types.info(sig.params[0]);
-        for (int j = 0; j < m.cols; ++j)
-            for (int i = 0; i < m.rows; ++i) r.v.push_back(a[0].v[std::size_t(i * m.cols + j)]);
-        return r;
-    }
-    if (f == "determinant") return Val{sig.result, {determinant(a[0].v, types.info(sig.params[0]).rows)}};
+            if (f == "sincos") {
+                writeOut(1, first);
+                writeOut(2, second);
+                return r;
+            }
+            writeOut(1, second);
+            r.v = first;
+            return r;
+        }
+        if (f == "all" || f == "any") {
+            bool all = true, any = false;
+            for (double x : a[0].v) {
+                all = all && x != 0;
+                any = any || x != 0;
+            }
+            r.v = {f == "all" ? double(all) : double(any)};
+            return r;
+        }
+        if (f == "dot") return Val{sig.result, {dot(a[0].v, a[1].v)}};
+        if (f == "length") return Val{sig.result, {std::sqrt(dot(a[0].v, a[0].v))}};
+        if (f == "distance") {
+            Vec d;
+            for (std::size_t i = 0; i < a[0].v.size(); ++i) d.push_back(a[0].v[i] - a[1].v[i]);
+            return Val{sig.result, {std::sqrt(dot(d, d))}};
+        }
+        if (f == "normalize") {
+            double l = std::sqrt(dot(a[0].v, a[0].v));
+            for (double x : a[0].v) r.v.push_back(x / l);
+            return r;
+        }
+        if (f == "cross") {
+            const Vec &x = a[0].v, &y = a[1].v;
+            r.v = {x[1] * y[2] - x[2] * y[1], x[2] * y[0] - x[0] * y[2], x[0] * y[1] - x[1] * y[0]};
+            return r;
+        }
+        if (f == "reflect") {
+            double d = dot(a[1].v, a[0].v);
+            for (std::size_t i = 0; i < a[0].v.size(); ++i) r.v.push_back(a[0].v[i] - 2 * d * a[1].v[i]);
+            return r;
+        }
+        if (f == "refract") {
+            const Vec &in = a[0].v, &normal = a[1].v;
+            double eta = a[2].v[0], cosi = -dot(in, normal);
+            double k = 1 - eta * eta * (1 - cosi * cosi);
+            for (std::size_t i = 0; i < in.size(); ++i)
+                r.v.push_back(k > 0 ? eta * in[i] + (eta * cosi - std::sqrt(k)) * normal[i] : 0.0);
+            return r;
+        }
+        if (f == "faceforward") {
+            bool facing = dot(a[2].v, a[1].v) < 0;
+            for (double x : a[0].v) r.v.push_back(facing ? x : -x);
+            return r;
+        }
+        if (f == "lit") {
+            double l = a[0].v[0], h = a[1].v[0], m = a[2].v[0];
+            r.v = {1, l < 0 ? 0 : l, l < 0 || h < 0 ? 0 : std::pow(h, m), 1};
+            return r;
+        }
+        if (f == "mul") {
+            const TypeInfo &A = types.info(sig.params[0]), &C = types.info(sig.params[1]);
+            // A vector on the left is one row, on the right one column.
+            int rows = A.kind == TypeKind::Matrix ? A.rows : 1, inner = A.cols;
+            int cols = C.kind == TypeKind::Matrix ? C.cols : 1;
+            bool column = C.kind != TypeKind::Matrix;
+            for (int i = 0; i < rows; ++i)
+                for (int j = 0; j < cols; ++j) {
+                    double s = 0;
+                    for (int m = 0; m < inner; ++m)
+                        s += a[0].v[std::size_t(i * inner + m)] * a[1].v[std::size_t(column ? m : m * cols + j)];
+                    r.v.push_back(s);
+                }
+            return r;
+        }
+        if (f == "transpose") {
+            const TypeInfo& m = types.info(sig.params[0]);
+            for (int j = 0; j < m.cols; ++j)
+                for (int i = 0; i < m.rows; ++i) r.v.push_back(a[0].v[std::size_t(i * m.cols + j)]);
+            return r;
+        }
+        if (f == "determinant") return Val{sig.result, {determinant(a[0].v, types.info(sig.params[0]).rows)}};
 
-    std::size_t lanes = a[0].v.size();
-    for (std::size_t i = 0; i < lanes; ++i) {
-        if (n == 1) r.v.push_back(one(f, a[0].v[i]));
-        else if (n == 2) r.v.push_back(two(f, a[0].v[i], a[1].v[i]));
-        else r.v.push_back(three(f, a[0].v[i], a[1].v[i], a[2].v[i]));
+        std::size_t lanes = a[0].v.size();
+        for (std::size_t i = 0; i < lanes; ++i) {
+            if (n == 1) r.v.push_back(one(f, a[0].v[i]));
+            else if (n == 2) r.v.push_back(two(f, a[0].v[i], a[1].v[i]));
+            else r.v.push_back(three(f, a[0].v[i], a[1].v[i], a[2].v[i]));
+        }
+        return r;
+    };
+    r = compute();
+    // What the target computes approximately moves by its error; the rest
+    // by float rounding of its largest term.
+    double big = 0, x = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        for (double c : a[i].v) big = std::fmax(big, std::fabs(c));
+    if (n > 0 && !a[0].v.empty()) x = std::fabs(a[0].v[0]);
+    for (double& c : r.v) {
+        if (f == "atan" || f == "atan2") c = approximate(c, 6.1e-4);
+        else if (f == "asin" || f == "acos") c = approximate(c, 3.3e-4);
+        else if (f == "sin" || f == "cos") c = nudge(c, 8 * std::fmax(1.0, x));
+        else if (f == "tan") c = nudge(c, 8 * (1 + c * c) * std::fmax(1.0, x));
+        else if (f == "exp" || f == "exp2" || f == "pow" || f == "sinh" || f == "cosh" || f == "ldexp" || f == "lit")
+            c = nudge(c, 16 * std::fabs(c) + (f == "sinh" || f == "lit" ? 16 : 0));
+        else if (f == "tanh") c = nudge(c, 16);
+        else if (f == "log" || f == "log2" || f == "log10") c = nudge(c, 16 * std::fmax(1.0, std::fabs(c)));
+        else if (f == "dot" || f == "mul" || f == "cross" || f == "reflect" || f == "refract" || f == "lerp" ||
+                 f == "distance" || f == "length" || f == "normalize" || f == "faceforward" || f == "smoothstep")
+            c = nudge(c, 4 * (std::fabs(c) + big * big + big));
+        else if (f == "determinant") c = nudge(c, 4 * (std::fabs(c) + big * big * big * big));
+        else if (f == "fmod" || f == "sqrt" || f == "rsqrt" || f == "degrees" || f == "radians" || f == "modf" ||
+                 f == "frexp")
+            c = nudge(c, std::fabs(c) + (f == "fmod" || f == "modf" ? big : 0));
+        else nudge(c, 0);  // exact on the target too: only an overflow to note
     }
     return r;
 }
@@ -234,14 +262,16 @@ Val Machine::builtin(const ast::Expr* e, const CallInfo& call) {
 
 namespace {
 
-int texelIndex(double coordinate, int size, bool normalised) {
+}  // namespace
+
+// A texel boundary is a threshold: the coordinate moves as rounding may move it.
+int Machine::texelIndex(double coordinate, int size, bool normalised) {
     double x = normalised ? coordinate * size : coordinate;
+    x = nudge(x, 8 * std::fmax(1.0, std::fabs(x)));
     if (!(x >= 0)) return 0;
     if (x >= size) return size - 1;
     return int(x);
 }
-
-}  // namespace
 
 Vec4 Machine::sample(int unit, SamplerKind kind, int mode, const std::vector<double>& coordinate) {
     auto it = inputs_.textures.find(unit);

@@ -16,6 +16,7 @@
 #include "cg/sema/types.h"
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,6 +41,12 @@ struct Inputs {
     // absent takes its declared initial value, or zeros.
     std::map<int, Vec4> locals;
     std::map<int, Texture> textures;  // by unit
+    // When above 0, every computed real value moves by up to this fraction
+    // of its rounding scale, and approximated functions by their error, as
+    // float rounding in another order or the target may have it: runs with
+    // different seeds show whether a result hinges on a threshold.
+    double noise = 0;
+    std::uint64_t noiseSeed = 0;
 };
 
 struct Result {
@@ -49,6 +56,7 @@ struct Result {
     bool wroteColor = false, wroteDepth = false;
     Vec4 color{0, 0, 0, 0};
     double depth = 0;
+    bool overflow = false;  // some computed value left float's range or was NaN
 };
 
 // Called for every assignment as it runs: the place, the target as written

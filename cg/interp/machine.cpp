@@ -36,6 +36,23 @@ double toKind(double x, ScalarKind from, ScalarKind to) {
 Machine::Machine(Program::State& state, const Inputs& inputs, const Trace& trace)
     : types(state.types), analysis(state.analysis), state_(state), inputs_(inputs), trace_(trace) {
     vars_.resize(analysis.symbols.size());
+    noiseState_ = inputs.noiseSeed;
+}
+
+double Machine::nudge(double x, double scale) {
+    if (std::isnan(x) || std::fabs(x) > 1e30) overflow_ = true;
+    if (inputs_.noise <= 0 || !std::isfinite(x)) return x;
+    // splitmix64: a uniform step in [-1, 1]
+    std::uint64_t z = (noiseState_ += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    z ^= z >> 31;
+    double u = double(z >> 11) / double(1ull << 52) - 1;
+    return x + u * inputs_.noise * std::fabs(scale);
+}
+
+double Machine::approximate(double x, double error) {
+    return inputs_.noise > 0 ? nudge(x, error / inputs_.noise) : nudge(x, 0);
 }
 
 int Machine::size(TypeId t) {
@@ -220,6 +237,18 @@ Val Machine::unary(const Expr* e) {
 
 namespace {
 
+// How far float rounding may move a + b, a * b: a sum by ulps of its
+// larger term, since the target may reassociate.
+double roundingScale(Operator op, double a, double b, double r) {
+    switch (op) {
+        case Operator::Add: case Operator::AddAssign: case Operator::Sub: case Operator::SubAssign:
+            return std::fmax(std::fabs(a), std::fabs(b));
+        case Operator::Mul: case Operator::MulAssign: case Operator::Div: case Operator::DivAssign: return std::fabs(r);
+        case Operator::Mod: case Operator::ModAssign: return std::fabs(r) + std::fabs(a);
+        default: return 0;
+    }
+}
+
 double arithmetic(Operator op, double a, double b, ScalarKind kind) {
     switch (op) {
         case Operator::Add: case Operator::AddAssign: return a + b;
@@ -253,7 +282,11 @@ Val Machine::binary(const Expr* e) {
     Val a = value(e->args[0]), b = value(e->args[1]);
     ScalarKind kind = types.info(info.operand).scalar;
     Val r{info.type, {}};
-    for (std::size_t i = 0; i < a.v.size() && i < b.v.size(); ++i) r.v.push_back(arithmetic(e->op, a.v[i], b.v[i], kind));
+    bool real = isReal(types.info(info.type).scalar);
+    for (std::size_t i = 0; i < a.v.size() && i < b.v.size(); ++i) {
+        double x = arithmetic(e->op, a.v[i], b.v[i], kind);
+        r.v.push_back(real ? nudge(x, roundingScale(e->op, a.v[i], b.v[i], x)) : x);
+    }
     return r;
 }
 
@@ -268,8 +301,11 @@ Val Machine::assign(const Expr* e) {
         Val b = value(e->args[1]);
         ScalarKind kind = types.info(info.operand).scalar;
         Val r{info.operand, {}};
-        for (std::size_t i = 0; i < old.v.size() && i < b.v.size(); ++i)
-            r.v.push_back(arithmetic(e->op, old.v[i], b.v[i], kind));
+        bool real = isReal(kind);
+        for (std::size_t i = 0; i < old.v.size() && i < b.v.size(); ++i) {
+            double x = arithmetic(e->op, old.v[i], b.v[i], kind);
+            r.v.push_back(real ? nudge(x, roundingScale(e->op, old.v[i], b.v[i], x)) : x);
+        }
         next = convert(r, info.type);
     }
     write(p, next, e->loc);
@@ -468,7 +504,7 @@ void Machine::enterEntry() {
             v.clear();
             auto attribute = [&](const std::string& semantic, TypeId t) {
                 const Vec4& a = inputs_.attributes[std::size_t(inputAttribute(semantic))];
-                for (int c = 0; c < size(t); ++c) v.push_back(a[std::size_t(c)]);
+                for (int c = 0; c < size(t); ++c) v.push_back(nudge(a[std::size_t(c)], a[std::size_t(c)]));
             };
             if (!s.semantic.empty()) attribute(s.semantic, s.type);
             else
@@ -487,6 +523,7 @@ Result Machine::run() {
         out.ok = true;
     } catch (const Discarded&) {
         out.ok = out.discarded = true;
+        out.overflow = overflow_;
         return out;
     } catch (const RunError& e) {
         out.error = state_.sources.format(e.loc, e.what);
@@ -495,6 +532,7 @@ Result Machine::run() {
         out.error = "error: out of memory";
         return out;
     }
+    out.overflow = overflow_;
     for (const EntryOutput& o : analysis.outputs) {
         Val v;
         if (o.where == EntryOutput::Result || o.where == EntryOutput::ResultMember) v = returned_;

@@ -52,6 +52,10 @@ public:
     Val value(const ast::Expr* e);  // evaluated and converted as its use asks
     Val builtin(const ast::Expr* e, const CallInfo& call);
     Vec4 sample(int unit, SamplerKind kind, int mode, const std::vector<double>& coordinate);
+    // x moved by the run's noise, in units of `scale`; also notes overflow.
+    double nudge(double x, double scale);
+    double approximate(double x, double error);  // moved by up to `error` itself
+    int texelIndex(double coordinate, int size, bool normalised);
     TypeTable& types;
     const Analysis& analysis;
 
@@ -86,6 +90,8 @@ private:
     std::vector<int> sizes_;
     Val returned_;
     long steps_ = 0;
+    std::uint64_t noiseState_ = 0;
+    bool overflow_ = false;
     int depth_ = 0;
 };
 
