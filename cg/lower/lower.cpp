@@ -133,17 +133,18 @@ void Lowerer::assignWhole(int slot, const Value& v) {
 
 // Which ended paths a write to this variable must leave alone: a return
 // ends everything outside the function, a break everything outside the
-// loop, a continue everything outside the loop's body.
+// loop, a continue everything outside the loop's body. The loop is the
+// frame's: a write in an inner loop's head can follow an outer continue.
 Pred Lowerer::killFor(int slot) {
     const Var& v = vars_[std::size_t(slot)];
-    int mask = 0;
-    if (v.fn < fnDepth_) {
-        mask = Frame::Returned | Frame::Broke | Frame::Continued;
-    } else {
-        if (v.loop < 2 * loops_ - 1) mask |= Frame::Broke;
-        if (v.loop < 2 * loops_) mask |= Frame::Continued;
-    }
     Frame& f = frames_.back();
+    int mask = 0;
+    if (v.fn < f.fn) {
+        mask = Frame::Returned | Frame::Broke | Frame::Continued;
+    } else if (v.fn == f.fn) {
+        if (v.loop < 2 * f.loops - 1) mask |= Frame::Broke;
+        if (v.loop < 2 * f.loops) mask |= Frame::Continued;
+    }
     if (!f.killKnown[std::size_t(mask)]) {
         Pred k = Pred::never();
         for (int i = 0; i < 3; ++i)
@@ -154,23 +155,23 @@ Pred Lowerer::killFor(int slot) {
     return f.kill[std::size_t(mask)];
 }
 
-bool Lowerer::dead() const {
-    const Frame& f = frames_.back();
-    for (const Pred& p : f.exits)
-        if (p.kind == Pred::True) return true;
-    return false;
-}
+bool Lowerer::dead() const { return frames_.back().ended.kind == Pred::True; }
 
+// Only the paths still running take this exit: one that continued earlier in
+// the iteration has not broken out as well.
 void Lowerer::exit(int which) {
     Frame& f = frames_.back();
     int i = which == Frame::Returned ? 0 : which == Frame::Broke ? 1 : 2;
-    f.exits[i] = Pred::always();
+    f.exits[i] = pOr(f.exits[i], pNot(f.ended));
+    f.ended = Pred::always();
     f.killKnown.fill(false);
 }
 
 void Lowerer::beginArm(Pred cond) {
     Frame f;
     f.serial = serials_++;
+    f.fn = fnDepth_;
+    f.loops = loops_;
     f.cond = cond;
     frames_.push_back(std::move(f));
 }
@@ -224,11 +225,14 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
         commit(slot, std::move(m));
     }
     Frame& f = frames_.back();
+    // The arms ran on paths this frame had already ended too; those stay as they ended.
+    Pred running = pNot(f.ended);
     for (int i = 0; i < 3; ++i) {
         if (!(exits & (1 << i))) continue;
-        Pred arm = pSelect(cond, a.exits[i], b ? b->exits[i] : Pred::never());
+        Pred arm = pAnd(pSelect(cond, a.exits[i], b ? b->exits[i] : Pred::never()), running);
         if (arm.kind == Pred::False) continue;
         f.exits[i] = pOr(f.exits[i], arm);
+        f.ended = pOr(f.ended, arm);
         f.killKnown.fill(false);
     }
 }
@@ -243,9 +247,7 @@ Pred Lowerer::frameAbsolute(std::size_t i) {
         f.path = i == 0 ? f.cond : pAnd(frameAbsolute(i - 1), f.cond);
         f.pathKnown = true;
     }
-    Pred ended = Pred::never();
-    for (const Pred& p : frames_[i].exits) ended = pOr(ended, p);
-    return pAnd(frames_[i].path, pNot(ended));
+    return pAnd(f.path, pNot(f.ended));
 }
 
 // ---- predicates ----
@@ -270,6 +272,7 @@ Pred Lowerer::pAnd(Pred a, Pred b) {
     if (a.kind == Pred::False || b.kind == Pred::False) return Pred::never();
     if (a.kind == Pred::True) return b;
     if (b.kind == Pred::True || samePred(a, b)) return a;
+    if (a.inverted != b.inverted && same(a.s, b.s)) return Pred::never();
     Pred r;
     r.kind = Pred::Dyn;
     if (!a.inverted && !b.inverted) {

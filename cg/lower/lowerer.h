@@ -68,8 +68,12 @@ struct Place {
 struct Frame {
     enum Exit { Returned = 1, Broke = 2, Continued = 4 };
     int serial = 0;
+    int fn = 0, loops = 0;  // the function and the loop depth its exits leave
     Pred cond;  // within the parent
-    Pred exits[3] = {Pred::never(), Pred::never(), Pred::never()};  // returned, broke, continued since the frame began
+    // Returned, broke, continued since the frame began: disjoint, since a
+    // path ends once, so a break after a continue leaves the continued alone.
+    Pred exits[3] = {Pred::never(), Pred::never(), Pred::never()};
+    Pred ended = Pred::never();  // their union
     struct Saved {
         int slot;
         VarState before;

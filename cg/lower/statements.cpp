@@ -199,6 +199,8 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
     beginArm(Pred::always());
     ++fnDepth_;
     loops_ = loopLevel_ = 0;
+    frames_.back().fn = fnDepth_;
+    frames_.back().loops = 0;
     openScope();
     for (std::size_t i = 0; i < n; ++i) {
         int slot = fi.paramSymbols[i];
@@ -290,6 +292,7 @@ void Lowerer::entry() {
     int result = fi.result != types_.voidType() ? newVar(fi.result, fi.name, 0) : -1;
     beginArm(Pred::always());
     fnDepth_ = 1;
+    frames_.back().fn = 1;
     openScope();
     for (int symbol : fi.paramSymbols) {
         const Symbol& s = analysis_.symbols[std::size_t(symbol)];
