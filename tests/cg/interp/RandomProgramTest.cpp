@@ -39,7 +39,8 @@ bool compileSeed(std::uint64_t seed, std::string* text, cgc::Compiled* out, cgc:
     *out = cgc::compile(*text, "random.cg");
     if (!out->ok) {
         const bool limit = out->error.find("this target allows") != std::string::npos ||
-                           out->error.find("iterations") != std::string::npos;
+                           out->error.find("iterations") != std::string::npos ||
+                           out->error.find("too large") != std::string::npos;
         EXPECT_TRUE(limit) << "seed " << seed << ": " << out->error << "\n" << *text;
         return false;
     }
