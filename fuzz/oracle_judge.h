@@ -36,11 +36,13 @@ inline std::string judge(const cgc::interp::Program& program, cgc::interp::Input
         ++tally->excused;  // the oracle's own limits (steps, an index out of range): no value to compare
         return "";
     }
-    bool fragile = exact.overflow;
+    bool fragile = exact.overflow || exact.nearThreshold;
+    for (double c : exact.color) fragile = fragile || !std::isfinite(c);
     double spread[4] = {0, 0, 0, 0};
     for (int k = 1; k <= kNudgedRuns && !fragile; ++k) {
         in.noise = kNoise;
         in.noiseSeed = std::uint64_t(k) * 0x51ed27ull;
+        in.noiseSign = k == 1 ? 1 : k == 2 ? -1 : 0;
         const cgc::interp::Result nudged = program.run(in);
         fragile = !nudged.ok || nudged.overflow || nudged.discarded != exact.discarded;
         for (int c = 0; c < 4 && !fragile; ++c) {

@@ -70,11 +70,13 @@ private:
     int below(int n) { return n <= 1 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(rng_); }
     bool chance(int oneIn) { return below(oneIn) == 0; }
     std::string number() {
-        static const char* const kNumbers[] = {"0.5", "1.5", "-0.75", "2.0", "0.25", "3.0", "-1.25", "0.125", "-2.5", "1.0"};
+        // Not short binary fractions, so sums and products of them reach
+        // whole numbers (texel edges, floor's steps) only by real chance.
+        static const char* const kNumbers[] = {"0.53", "1.47", "-0.77", "2.03", "0.27", "3.1", "-1.23", "0.131", "-2.47", "0.97"};
         if (chance(2)) return kNumbers[below(10)];
-        int k = below(601) - 300;
-        std::string s = std::to_string(k / 100) + "." + std::to_string(std::abs(k) % 100 / 10) + std::to_string(std::abs(k) % 10);
-        return k < 0 && k > -100 ? "-" + s : s;
+        int k = below(6001) - 3000;
+        std::string s = std::to_string(std::abs(k) / 1000) + "." + std::to_string(1000 + std::abs(k) % 1000).substr(1) + "7";
+        return k < 0 ? "-" + s : s;
     }
     std::string fresh(const char* prefix) { return prefix + std::to_string(names_++); }
 
@@ -168,7 +170,7 @@ private:
                     "exp2(clamp(#, -4.0, 3.0))", "log(abs(#) + 0.5)", "log2(abs(#) + 0.5)", "log10(abs(#) + 0.5)",
                     "sqrt(abs(#))", "rsqrt(abs(#) + 0.25)", "asin(clamp(#, -0.95, 0.95))",
                     "acos(clamp(#, -0.95, 0.95))", "sinh(clamp(#, -3.0, 3.0))", "cosh(clamp(#, -3.0, 3.0))",
-                    "tan(clamp(#, -1.2, 1.2))", "degrees(#)", "radians(#)", "normalize(#)"};
+                    "tan(clamp(#, -1.2, 1.2))", "degrees(#)", "radians(#)", "normalize(abs(#) + 0.25)"};
                 std::string t = f[below(w == 1 ? 26 : 27)];
                 t.replace(t.find('#'), 1, x());
                 return t;
@@ -209,7 +211,7 @@ private:
                 }
                 if (w == 3 && chance(2)) return "cross(" + x() + ", " + x() + ")";
                 if (w == 4 && chance(3)) return "lit(" + expr(1, d) + ", " + expr(1, d) + ", " + expr(1, d) + ")";
-                return "refract(" + x() + ", normalize(" + x() + "), " + std::string(chance(2) ? "0.6" : "0.95") + ")";
+                return "refract(" + x() + ", normalize(abs(" + x() + ") + 0.25), " + std::string(chance(2) ? "0.6" : "0.95") + ")";
             }
             case 8: return product(w, d);
             case 9: return "(" + condition(d) + " ? " + x() + " : " + x() + ")";

@@ -114,6 +114,24 @@ Val Machine::builtin(const ast::Expr* e, const CallInfo& call) {
         write(places[i], convert(Val{sig.params[i], v}, places[i].type), e->loc);
     };
 
+    // Where a built-in jumps, the argument must keep clear of the jump.
+    for (std::size_t i = 0; i < a[0].v.size(); ++i) {
+        double x = a[0].v[i];
+        if (f == "floor" || f == "ceil" || f == "frac" || f == "trunc" || f == "modf") decideInteger(x);
+        else if (f == "round") decideInteger(x + 0.5);
+        else if (f == "sign" || f == "clip") decide(x, 1e-3);
+        else if (f == "step") decide(a[1].v[i] - x, std::fmax(std::fabs(x), std::fabs(a[1].v[i])));
+        else if (f == "fmod") decideInteger(x / a[1].v[i]);
+        else if (f == "frexp" && x != 0) decideInteger(std::log2(std::fabs(x)));
+        else if (f == "atan2" && a[1].v[i] < 0) decide(x, a[1].v[i]);
+    }
+    if (f == "lit") decide(std::fmin(std::fabs(a[0].v[0]), std::fabs(a[1].v[0])), 1e-3);
+    if (f == "faceforward") decide(dot(a[2].v, a[1].v), 1);
+    if (f == "refract") {
+        double c = dot(a[0].v, a[1].v), eta = a[2].v[0];
+        decide(1 - eta * eta * (1 - c * c), 1);
+    }
+
     auto compute = [&]() -> Val {
         if (int mode = lookupMode(f); mode >= 0) {
             const TypeInfo& s = types.info(sig.params[0]);
@@ -268,6 +286,7 @@ namespace {
 int Machine::texelIndex(double coordinate, int size, bool normalised) {
     double x = normalised ? coordinate * size : coordinate;
     x = nudge(x, 8 * std::fmax(1.0, std::fabs(x)));
+    if (x > 0 && x < size) decideInteger(x);
     if (!(x >= 0)) return 0;
     if (x >= size) return size - 1;
     return int(x);
@@ -298,6 +317,9 @@ Vec4 Machine::sample(int unit, SamplerKind kind, int mode, const std::vector<dou
         case SamplerKind::SamplerCube: {
             // The major axis picks the face, the other two place the texel, as GL's table has it.
             double x = c[0], y = c[1], z = c[2], sc, tc, ma;
+            decide(std::fabs(x) - std::fabs(y), std::fmax(std::fabs(x), std::fabs(y)));
+            decide(std::fabs(y) - std::fabs(z), std::fmax(std::fabs(y), std::fabs(z)));
+            decide(std::fabs(x) - std::fabs(z), std::fmax(std::fabs(x), std::fabs(z)));
             int face;
             if (std::fabs(x) >= std::fabs(y) && std::fabs(x) >= std::fabs(z)) {
                 face = x < 0 ? 1 : 0, ma = std::fabs(x), sc = x < 0 ? z : -z, tc = -y;

@@ -47,6 +47,7 @@ struct Inputs {
     // different seeds show whether a result hinges on a threshold.
     double noise = 0;
     std::uint64_t noiseSeed = 0;
+    int noiseSign = 0;  // +1 or -1: every nudge the whole way one side; 0: at random
 };
 
 struct Result {
@@ -57,6 +58,9 @@ struct Result {
     Vec4 color{0, 0, 0, 0};
     double depth = 0;
     bool overflow = false;  // some computed value left float's range or was NaN
+    // A comparison, rounding, conversion, texel or branch cut decided within
+    // about 1e-5 of its threshold: float rounding may decide it otherwise.
+    bool nearThreshold = false;
 };
 
 // Called for every assignment as it runs: the place, the target as written

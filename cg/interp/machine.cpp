@@ -40,15 +40,23 @@ Machine::Machine(Program::State& state, const Inputs& inputs, const Trace& trace
 }
 
 double Machine::nudge(double x, double scale) {
-    if (std::isnan(x) || std::fabs(x) > 1e30) overflow_ = true;
+    if (std::fabs(x) > 1e30) overflow_ = true;
     if (inputs_.noise <= 0 || !std::isfinite(x)) return x;
     // splitmix64: a uniform step in [-1, 1]
     std::uint64_t z = (noiseState_ += 0x9e3779b97f4a7c15ull);
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
     z ^= z >> 31;
-    double u = double(z >> 11) / double(1ull << 52) - 1;
+    double u = inputs_.noiseSign ? inputs_.noiseSign : double(z >> 11) / double(1ull << 52) - 1;
     return x + u * inputs_.noise * std::fabs(scale);
+}
+
+// An exact tie is left to the nudged runs: it is mostly a value meeting
+// itself or a whole number, which the target decides the same way, and
+// where rounding made it the nudges move it.
+void Machine::decide(double distance, double scale) {
+    if (std::isnan(distance) || (distance != 0 && std::fabs(distance) <= 1e-5 * std::fmax(std::fabs(scale), 1e-3)))
+        nearThreshold_ = true;
 }
 
 double Machine::approximate(double x, double error) {
@@ -91,7 +99,11 @@ Val Machine::convert(const Val& x, TypeId to) {
         // A vector shortens; a cast reshapes a vector into a matrix and back.
         r.v.assign(x.v.begin(), x.v.begin() + std::min<std::ptrdiff_t>(n, std::ptrdiff_t(x.v.size())));
     }
-    for (double& c : r.v) c = toKind(c, f.scalar, t.scalar);
+    for (double& c : r.v) {
+        if (t.scalar == ScalarKind::Int && isReal(f.scalar)) decideInteger(c);
+        if (t.scalar == ScalarKind::Bool && f.scalar != ScalarKind::Bool && c != 0) decide(c, 1e-3);
+        c = toKind(c, f.scalar, t.scalar);
+    }
     return r;
 }
 
@@ -249,6 +261,17 @@ double roundingScale(Operator op, double a, double b, double r) {
     }
 }
 
+// A float sum, difference or product whose exact value is a float comes out
+// exact on the target too; a quotient goes through a reciprocal and may not.
+bool exactInFloat(Operator op, double a, double b, double r) {
+    switch (op) {
+        case Operator::Add: case Operator::AddAssign: case Operator::Sub: case Operator::SubAssign:
+        case Operator::Mul: case Operator::MulAssign:
+            return double(float(a)) == a && double(float(b)) == b && double(float(r)) == r;
+        default: return false;
+    }
+}
+
 double arithmetic(Operator op, double a, double b, ScalarKind kind) {
     switch (op) {
         case Operator::Add: case Operator::AddAssign: return a + b;
@@ -283,9 +306,11 @@ Val Machine::binary(const Expr* e) {
     ScalarKind kind = types.info(info.operand).scalar;
     Val r{info.type, {}};
     bool real = isReal(types.info(info.type).scalar);
+    bool compares = e->op >= Operator::Lt && e->op <= Operator::Ne && isReal(kind);
     for (std::size_t i = 0; i < a.v.size() && i < b.v.size(); ++i) {
         double x = arithmetic(e->op, a.v[i], b.v[i], kind);
-        r.v.push_back(real ? nudge(x, roundingScale(e->op, a.v[i], b.v[i], x)) : x);
+        if (compares) decide(a.v[i] - b.v[i], std::fmax(std::fabs(a.v[i]), std::fabs(b.v[i])));
+        r.v.push_back(real && !exactInFloat(e->op, a.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, a.v[i], b.v[i], x)) : x);
     }
     return r;
 }
@@ -304,7 +329,7 @@ Val Machine::assign(const Expr* e) {
         bool real = isReal(kind);
         for (std::size_t i = 0; i < old.v.size() && i < b.v.size(); ++i) {
             double x = arithmetic(e->op, old.v[i], b.v[i], kind);
-            r.v.push_back(real ? nudge(x, roundingScale(e->op, old.v[i], b.v[i], x)) : x);
+            r.v.push_back(real && !exactInFloat(e->op, old.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, old.v[i], b.v[i], x)) : x);
         }
         next = convert(r, info.type);
     }
@@ -524,6 +549,7 @@ Result Machine::run() {
     } catch (const Discarded&) {
         out.ok = out.discarded = true;
         out.overflow = overflow_;
+        out.nearThreshold = nearThreshold_;
         return out;
     } catch (const RunError& e) {
         out.error = state_.sources.format(e.loc, e.what);
@@ -533,6 +559,7 @@ Result Machine::run() {
         return out;
     }
     out.overflow = overflow_;
+    out.nearThreshold = nearThreshold_;
     for (const EntryOutput& o : analysis.outputs) {
         Val v;
         if (o.where == EntryOutput::Result || o.where == EntryOutput::ResultMember) v = returned_;

@@ -8,6 +8,7 @@
 #include "cg/interp/interp.h"
 #include "cg/sema/sema.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
     // x moved by the run's noise, in units of `scale`; also notes overflow.
     double nudge(double x, double scale);
     double approximate(double x, double error);  // moved by up to `error` itself
+    // Notes a decision taken `distance` from its threshold, on values of `scale`.
+    void decide(double distance, double scale);
+    void decideInteger(double x) { decide(x - std::round(x), x); }
     int texelIndex(double coordinate, int size, bool normalised);
     TypeTable& types;
     const Analysis& analysis;
@@ -92,6 +96,7 @@ private:
     long steps_ = 0;
     std::uint64_t noiseState_ = 0;
     bool overflow_ = false;
+    bool nearThreshold_ = false;
     int depth_ = 0;
 };
 

@@ -22,25 +22,31 @@ inline GLenum glTarget(int target) {
     return targets[target];
 }
 
-// A value in [-2, 2) that looks unrelated to its neighbours' keys.
+// A value in about [-2, 2) that looks unrelated to its neighbours' keys. No
+// value on the field is a short binary fraction, so products and sums of them
+// land on whole numbers (texel edges, floor's steps) only by real chance.
 inline float spread(unsigned key) {
     unsigned z = key * 2654435761u + 0x9e3779b9u;
     z ^= z >> 15;
     z *= 0x85ebca6bu;
     z ^= z >> 13;
-    return float(int(z % 4096u) - 2048) / 1024.0f;
+    return float(int(z % 4096u) - 2048) / 1000.0f + 0.000317f;  // not a multiple of a power of two
 }
+
+// What a discarded pixel keeps: no colour a program on this field makes.
+constexpr cgtest::Rgba kClear{-1234.5f, 0.75f, 1e10f, -3.5f};
 
 inline cgtest::ArbRun field(const std::vector<cgc::ParameterInfo>& parameters) {
     cgtest::ArbRun run;
     run.width = run.height = 8;
-    run.texcoord[0] = {{-1.5f, 0.25f, 0.5f, 1}, {3, 0.5f, -1, 0.5f}, {0.5f, -2.5f, 1.5f, 0.25f}};
-    run.texcoord[1] = {{0.3f, -0.7f, 1.43f, 2}, {1.1f, 0.4f, -0.6f, 0.5f}, {-0.5f, 1.3f, 0.2f, 0.25f}};
-    run.texcoord[2] = {{0.1f, 0.9f, 0, 1}, {0.8f, 0, 0, 0}, {0, -0.8f, 0, 0}};
-    run.texcoord[3] = {{0.2f, -0.3f, 0.6f, 1}, {-1.2f, 0.4f, 0.3f, 0}, {0.3f, 1.1f, -0.9f, 0}};
-    run.color = {{0.2f, 0.4f, 0.6f, 0.8f}, {0.7f, -0.2f, 0.05f, 0}, {0.05f, 0.6f, -0.4f, 0.1f}};
+    run.texcoord[0] = {{-1.43f, 0.27f, 0.51f, 1.07f}, {2.93f, 0.53f, -1.07f, 0.47f}, {0.57f, -2.41f, 1.53f, 0.29f}};
+    run.texcoord[1] = {{0.31f, -0.7f, 1.43f, 2.03f}, {1.1f, 0.41f, -0.63f, 0.51f}, {-0.53f, 1.3f, 0.21f, 0.27f}};
+    run.texcoord[2] = {{0.11f, 0.93f, 0, 1}, {0.79f, 0, 0, 0}, {0, -0.83f, 0, 0}};
+    run.texcoord[3] = {{0.21f, -0.31f, 0.63f, 1}, {-1.23f, 0.41f, 0.33f, 0}, {0.29f, 1.13f, -0.91f, 0}};
+    run.color = {{0.21f, 0.39f, 0.61f, 0.79f}, {0.71f, -0.23f, 0.07f, 0}, {0.03f, 0.61f, -0.43f, 0.13f}};
     run.secondaryColor = {{0.9f, 0.1f, 0.5f, 0}, {-0.2f, 0.3f, 0, 0}, {0, 0, 0.2f, 0}};
     run.fog = 0.375f;
+    run.clear = kClear;
     run.locals.resize(32);
     for (unsigned r = 0; r < run.locals.size(); ++r)
         for (unsigned c = 0; c < 4; ++c) run.locals[r][c] = spread(r * 4 + c);

@@ -79,7 +79,7 @@ TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding)
                 oracle::Pixel got;
                 const cgtest::Rgba p = gl.pixel(i, j);
                 std::copy(p.begin(), p.end(), got.rgba);
-                got.killed = p == run.clear;  // the clear value is no colour the field's programs make
+                got.killed = p == oracletest::kClear;
                 const std::string why = oracle::judge(oracle, oracletest::inputsAt(run, i, j), got, &figure.pixels);
                 if (!why.empty() && figure.pixels.mismatched == before + 1) report(&figure, seed, text, compiled.text, i, j, why);
             }
