@@ -17,8 +17,8 @@ struct Settings {
     int statements = 10;       // in main, before its return
     int functions = 2;         // helpers before main, at most
     int depth = 3;             // of nested statements
-    bool whileLoops = false;    // while and do loops with the counter in the body
-    bool continueAndBreak = false;  // both in one loop
+    bool whileLoops = true;     // while and do loops with the counter in the body
+    bool continueAndBreak = true;   // both in one loop
 };
 
 // The program for a seed: TEXCOORD0..3 and COLOR0 are float4 inputs,

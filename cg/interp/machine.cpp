@@ -20,7 +20,7 @@ namespace {
 
 // Far beyond what any program the target accepts runs; a bound so a
 // program edited into an endless loop still gives an answer.
-constexpr long kMaxSteps = 50'000'000;
+constexpr long kMaxSteps = 4'000'000;
 constexpr int kMaxCallDepth = 256;
 
 bool isReal(ScalarKind k) { return k == ScalarKind::Float || k == ScalarKind::Half || k == ScalarKind::Fixed; }
