@@ -38,7 +38,7 @@ public:
         out_ += "struct S { float4 a; float2 b; float c[2]; };\n";
         out_ += "uniform float u1; uniform float2 u2; uniform float3 u3; uniform float4 u4;\n";
         out_ += "uniform float3x3 um33; uniform float2x4 um24; uniform float4x2 um42; uniform float4 ua[3];\n";
-        out_ += "uniform half2 uh; uniform int ui;\n";
+        out_ += "uniform half2 uh; uniform int ui; uniform bool ub;\n";
         out_ += "uniform sampler1D t1; uniform sampler2D t2; uniform sampler3D t3; uniform samplerRECT tr; uniform samplerCUBE tc;\n";
         out_ += "static const float kw[4] = {0.5, -1.25, 2.0, 0.75};\n";
         for (auto [n, w] : {std::pair{"u1", 1}, {"u2", 2}, {"u3", 3}, {"u4", 4}, {"uh", 2}}) add(Var::Vector, n, w, 1, false);
@@ -229,7 +229,12 @@ private:
                 for (std::size_t i = 0; i < f.widths.size(); ++i) s += (i ? ", " : "") + expr(f.widths[i], d);
                 return s + ")";
             }
-            case 14: return "(" + type(w) + ")(" + x() + (chance(2) ? " < " : " >= ") + x() + ")";
+            case 14:
+                if (chance(3)) {
+                    static const char* const tests[] = {"isnan", "isinf", "isfinite"};
+                    return "(" + type(w) + ")" + tests[below(3)] + "(" + x() + ")";
+                }
+                return "(" + type(w) + ")(" + x() + (chance(2) ? " < " : " >= ") + x() + ")";
             default: return w == 1 ? "(half)" + x() : "(half" + std::to_string(w) + ")" + x();
         }
     }
@@ -268,12 +273,16 @@ private:
 
     std::string lookup(int w, int d) {
         std::string call;
-        switch (below(9)) {
+        switch (below(12)) {
+            case 9: call = "tex1Dproj(t1, float2(" + expr(1, d) + ", abs(" + expr(1, d) + ") + 0.5))"; break;
+            case 10: call = "tex3Dproj(t3, float4(" + expr(3, d) + ", abs(" + expr(1, d) + ") + 0.5))"; break;
+            case 11: call = "texCUBEbias(tc, float4(" + expr(3, d) + " + float3(0.0113, -0.0271, 0.0057), " + expr(1, d) + "))"; break;
             case 0: call = "tex1D(t1, " + expr(1, d) + ")"; break;
             case 1: call = "tex2D(t2, " + expr(2, d) + ")"; break;
             case 2: call = "tex3D(t3, " + expr(3, d) + ")"; break;
             case 3: call = "texRECT(tr, " + expr(2, d) + " * 4.0)"; break;
-            case 4: call = "texCUBE(tc, " + expr(3, d) + ")"; break;
+            // Off the diagonals, where GL leaves the face to the driver.
+            case 4: call = "texCUBE(tc, " + expr(3, d) + " + float3(0.0113, -0.0271, 0.0057))"; break;
             case 5: call = "tex2Dproj(t2, float3(" + expr(2, d) + ", abs(" + expr(1, d) + ") + 0.5))"; break;
             case 6: call = "texRECTproj(tr, float4(" + expr(2, d) + ", 0.0, abs(" + expr(1, d) + ") + 0.25))"; break;
             case 7: call = "tex2Dbias(t2, float4(" + expr(2, d) + ", 0.0, " + expr(1, d) + "))"; break;
@@ -288,7 +297,8 @@ private:
 
     std::string condition(int d) {
         static const char* const cmp[] = {" < ", " <= ", " > ", " >= "};
-        switch (d <= 0 ? 0 : below(6)) {
+        switch (d <= 0 ? 0 : below(7)) {
+            case 6: return chance(2) ? "ub" : "!ub";
             case 0: case 1: return expr(1, d) + cmp[below(4)] + expr(1, d);
             case 2: {
                 int k = 2 + below(3);
@@ -436,7 +446,7 @@ private:
         std::vector<const Function*> fit;
         for (const Function& f : functions_)
             if (!callable(f)) fit.push_back(&f);
-        if (fit.empty()) {
+        if (fit.empty() || chance(3)) {
             // The built-ins with out parameters.
             int w = 1 + below(4);
             std::string a, b;

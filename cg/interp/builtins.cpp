@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 namespace cgc::interp {
 
@@ -317,9 +318,11 @@ Vec4 Machine::sample(int unit, SamplerKind kind, int mode, const std::vector<dou
         case SamplerKind::SamplerCube: {
             // The major axis picks the face, the other two place the texel, as GL's table has it.
             double x = c[0], y = c[1], z = c[2], sc, tc, ma;
-            decide(std::fabs(x) - std::fabs(y), std::fmax(std::fabs(x), std::fabs(y)));
-            decide(std::fabs(y) - std::fabs(z), std::fmax(std::fabs(y), std::fabs(z)));
-            decide(std::fabs(x) - std::fabs(z), std::fmax(std::fabs(x), std::fabs(z)));
+            // Even an exact tie between axes: GL leaves the face of a tie to the driver.
+            for (auto [p, q] : {std::pair{x, y}, {y, z}, {x, z}}) {
+                if (std::fabs(p) == std::fabs(q)) decide(1e-30, 1);
+                decide(std::fabs(p) - std::fabs(q), std::fmax(std::fabs(p), std::fabs(q)));
+            }
             int face;
             if (std::fabs(x) >= std::fabs(y) && std::fabs(x) >= std::fabs(z)) {
                 face = x < 0 ? 1 : 0, ma = std::fabs(x), sc = x < 0 ? z : -z, tc = -y;
