@@ -59,7 +59,7 @@ using RandomProgramsOnGL = FloatTargetTest;
 
 TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding) {
     Figure figure;
-    const int seeds = seedCount(120);
+    const int seeds = seedCount(100);
     for (int s = 0; s < seeds; ++s) {
         const std::uint64_t seed = 1000 + std::uint64_t(s);
         std::string text;
@@ -96,7 +96,7 @@ TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding)
 // thousands of seeds.
 TEST(RandomProgramsInTheIRInterpreter, matchTheOracleBeforeAndAfterOptimisation) {
     Figure figure;
-    const int seeds = seedCount(200);
+    const int seeds = seedCount(150);
     for (int s = 0; s < seeds; ++s) {
         const std::uint64_t seed = 50000 + std::uint64_t(s);
         std::string text;
