@@ -133,8 +133,8 @@ int evaluate(const std::string& text, const std::string& name, const cgc::Option
         }
         std::size_t want = std::size_t(found->components * found->slots);
         if (values.size() != 1 && values.size() != want) {
-            std::fprintf(stderr, "heat2d-cg: --set %s takes %zu values (or one for all), got %zu\n", key.c_str(), want,
-                         values.size());
+            std::fprintf(stderr, "heat2d-cg: --set %s takes %zu %s, got %zu\n", key.c_str(), want,
+                         want == 1 ? "value" : "values (or one for all)", values.size());
             return 1;
         }
         set(*found, values);

@@ -103,7 +103,7 @@ TEST(EvalTool, faultsAreOneLineAndAStatus) {
         {"--trace", "", 2, "heat2d-cg: --set and --trace need --eval"},
         {"--eval 1,1 --set k", "", 2, "heat2d-cg: --set takes NAME=v[,v...]"},
         {"--eval 1,1 --set nothere=1", loop, 1, "heat2d-cg: "},
-        {"--eval 1,1 --set k=1,2", loop, 1, "heat2d-cg: --set k takes 1 values"},
+        {"--eval 1,1 --set k=1,2", loop, 1, "heat2d-cg: --set k takes 1 value, got 2"},
         {"--eval 1,1", "float4 main() : COLOR { return x; }", 1, ""},
     };
     for (const auto& row : rows) {
