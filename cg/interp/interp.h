@@ -61,6 +61,9 @@ struct Result {
     // A comparison, rounding, conversion, texel or branch cut decided within
     // about 1e-5 of its threshold: float rounding may decide it otherwise.
     bool nearThreshold = false;
+    // atan, atan2, asin or acos ran: the target's results carry their
+    // approximation's error (up to 6.1e-4 rad), and sums of them may line up.
+    bool approximated = false;
 };
 
 // Called for every assignment as it runs: the place, the target as written

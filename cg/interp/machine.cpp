@@ -57,6 +57,7 @@ void Machine::decide(double distance, double scale) {
 }
 
 double Machine::approximate(double x, double error) {
+    approximated_ = true;
     return inputs_.noise > 0 ? nudge(x, error / inputs_.noise) : nudge(x, 0);
 }
 

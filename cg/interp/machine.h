@@ -97,6 +97,7 @@ private:
     std::uint64_t noiseState_ = 0;
     bool overflow_ = false;
     bool nearThreshold_ = false;
+    bool approximated_ = false;
     int depth_ = 0;
 };
 

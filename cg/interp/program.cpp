@@ -78,6 +78,7 @@ Result Machine::run() {
         out.ok = out.discarded = true;
         out.overflow = overflow_;
         out.nearThreshold = nearThreshold_;
+        out.approximated = approximated_;
         return out;
     } catch (const RunError& e) {
         out.error = state_.sources.format(e.loc, e.what);
@@ -88,6 +89,7 @@ Result Machine::run() {
     }
     out.overflow = overflow_;
     out.nearThreshold = nearThreshold_;
+    out.approximated = approximated_;
     for (const EntryOutput& o : analysis.outputs) {
         Val v;
         if (o.where == EntryOutput::Result || o.where == EntryOutput::ResultMember) v = returned_;
