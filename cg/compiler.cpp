@@ -36,6 +36,7 @@ Compiled compile(const char* source, std::size_t length, const std::string& sour
         TypeTable types;
         Analysis analysis = analyze(tree, types, options);
         Lowered lowered = lower(tree, analysis, types, options);
+        for (const Warning& w : lowered.warnings) out.warnings.push_back(sources.format(w.loc, w.what, "warning"));
         if (options.optimize) opt::optimize(lowered.function);
         std::vector<std::string> header;
         for (const ParameterInfo& p : lowered.parameters) header.push_back(headerComment(p));

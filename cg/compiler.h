@@ -43,6 +43,7 @@ struct Compiled {
     std::string error;  // "name:line:col: error: what", one line
     std::vector<ParameterInfo> parameters;  // in declaration order
     Stats stats;
+    std::vector<std::string> warnings;  // "name:line:col: warning: what", one line each; heat2d shows none
 };
 
 // Never throws. sourceName names the place in error messages and is where

@@ -43,8 +43,8 @@ std::string place(const Sources& s, const Loc& loc) {
 
 }  // namespace
 
-std::string Sources::format(const Loc& loc, const std::string& what) const {
-    std::string line = place(*this, loc) + ": error: " + what;
+std::string Sources::format(const Loc& loc, const std::string& what, const char* kind) const {
+    std::string line = place(*this, loc) + ": " + kind + ": " + what;
     if (loc.expansion > 0 && std::size_t(loc.expansion) <= expansions_.size()) {
         const Expansion* e = &expansion(loc.expansion);
         line += " (in expansion of macro '" + e->macro + "' defined at " + place(*this, e->definition) + ")";

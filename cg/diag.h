@@ -35,7 +35,8 @@ public:
 
     // "file:line:col: error: what", plus " (in expansion of macro 'M' defined
     // at file:line:col)" when loc lies in an expansion. Always one line.
-    std::string format(const Loc& loc, const std::string& what) const;
+    // `kind` is "error" or "warning".
+    std::string format(const Loc& loc, const std::string& what, const char* kind = "error") const;
 
 private:
     std::vector<std::string> files_;

@@ -462,7 +462,7 @@ int Lowerer::constantIndex(const Expr* index, int bound, TypeId of) {
     Src s = rvalue(index).regs[0];
     float k[4];
     // Inside a loop that may have broken off, the index matters only where it has not.
-    if (!b_.constantOf(s, k) && (assumed_.empty() || !knownUnderAssumptions(s, k)))
+    if (!knownOnEveryPath(s, k))
         fail(index->loc, "array index must be a compile-time constant");
     if (!(k[0] >= 0 && k[0] < float(bound))) {
         // Shown as an int only where one holds it: converting -1e30 is undefined.
@@ -560,12 +560,18 @@ Value Lowerer::read(const Place& p, const Loc& loc) {
     const Var& v = vars_[std::size_t(p.slot)];
     const VarState& st = states_[std::size_t(p.slot)];
     auto unassignedRead = [&]() { fail(loc, quoted(v.name) + " is used before it is assigned"); };
+    // Written on some path but not on every one that runs here.
+    auto maybeUnassigned = [&]() {
+        if (!frames_.back().stopped) warn(loc, quoted(v.name) + " may be used before it is assigned");
+    };
     if (p.scattered) {
-        bool oneRegister = true;
+        bool oneRegister = true, unset = false;
         for (int i = 0; i < p.count; ++i) {
             if (!(st.assigned[std::size_t(p.reg[i])] >> p.lane[i] & 1)) unassignedRead();
+            unset = unset || (st.unset[std::size_t(p.reg[i])] >> p.lane[i] & 1);
             oneRegister = oneRegister && p.reg[i] == p.reg[0];
         }
+        if (unset) maybeUnassigned();
         if (oneRegister) {
             int lanes[4];
             for (int c = 0; c < 4; ++c) lanes[c] = p.lane[c < p.count ? c : p.count - 1];
@@ -576,8 +582,12 @@ Value Lowerer::read(const Place& p, const Loc& loc) {
         return scalarValue(p.type, b_.compose(lanes));
     }
     int regs = types_.registers(p.type), units = types_.samplers(p.type);
-    for (int r = p.first; r < p.first + regs; ++r)
+    bool unset = false;
+    for (int r = p.first; r < p.first + regs; ++r) {
         if ((st.assigned[std::size_t(r)] & v.widths[std::size_t(r)]) != v.widths[std::size_t(r)]) unassignedRead();
+        unset = unset || st.unset[std::size_t(r)] != 0;
+    }
+    if (unset) maybeUnassigned();
     for (int u = p.unit; u < p.unit + units; ++u)
         if (!st.unitsAssigned[std::size_t(u)]) unassignedRead();
     Value r;
@@ -607,6 +617,7 @@ void Lowerer::write(const Place& p, const Value& value) {
                 if (p.reg[j] != reg) continue;
                 lanes[p.lane[j]] = Builder::lane(val, j);
                 next.assigned[std::size_t(reg)] |= std::uint8_t(1u << p.lane[j]);
+                next.unset[std::size_t(reg)] &= std::uint8_t(~(1u << p.lane[j]));
             }
             next.regs[std::size_t(reg)] = b_.compose(lanes);
         }
@@ -615,6 +626,7 @@ void Lowerer::write(const Place& p, const Value& value) {
             if (value.regs[r].def == ir::kNone) continue;
             next.regs[std::size_t(p.first) + r] = value.regs[r];
             next.assigned[std::size_t(p.first) + r] = v.widths[std::size_t(p.first) + r];
+            next.unset[std::size_t(p.first) + r] = 0;
         }
         for (std::size_t u = 0; u < value.units.size(); ++u) {
             next.units[std::size_t(p.unit) + u] = value.units[u];

@@ -43,6 +43,7 @@ Lowered Lowerer::run() {
     Lowered out;
     out.function = std::move(function_);
     out.parameters = analysis_.parameters;
+    out.warnings = std::move(warnings_);
     return out;
 }
 
@@ -91,6 +92,7 @@ VarState Lowerer::unassigned(int slot) const {
     VarState s;
     s.regs.assign(v.widths.size(), Src{});
     s.assigned.assign(v.widths.size(), 0);
+    s.unset = v.widths;
     int units = types_.samplers(v.type);
     s.units.assign(std::size_t(units), Value::Unit{});
     s.unitsAssigned.assign(std::size_t(units), false);
@@ -126,6 +128,7 @@ void Lowerer::assignWhole(int slot, const Value& v) {
     VarState s;
     s.regs = v.regs;
     s.assigned = vars_[std::size_t(slot)].widths;
+    s.unset.assign(s.assigned.size(), 0);
     s.units = v.units;
     s.unitsAssigned.assign(v.units.size(), true);
     commit(slot, std::move(s));
@@ -162,6 +165,14 @@ bool Lowerer::dead() const { return frames_.back().ended.kind == Pred::True; }
 void Lowerer::exit(int which) {
     Frame& f = frames_.back();
     int i = which == Frame::Returned ? 0 : which == Frame::Broke ? 1 : 2;
+    if (!f.stopped)
+        for (int slot : scoped_) {
+            const std::vector<std::uint8_t>& unset = states_[std::size_t(slot)].unset;
+            if (std::all_of(unset.begin(), unset.end(), [](std::uint8_t m) { return m == 0; })) continue;
+            std::vector<std::uint8_t>& into = f.carried[i][slot];
+            into.resize(unset.size());
+            for (std::size_t r = 0; r < unset.size(); ++r) into[r] |= unset[r];
+        }
     f.exits[i] = pOr(f.exits[i], pNot(f.ended));
     f.ended = Pred::always();
     f.killKnown.fill(false);
@@ -173,6 +184,7 @@ void Lowerer::beginArm(Pred cond) {
     f.fn = fnDepth_;
     f.loops = loops_;
     f.cond = cond;
+    f.stopped = frames_.back().stopped;
     frames_.push_back(std::move(f));
 }
 
@@ -187,13 +199,20 @@ ArmResult Lowerer::endArm() {
         states_[std::size_t(s.slot)] = std::move(s.before);
         vars_[std::size_t(s.slot)].logged = s.logged;
     }
-    for (int i = 0; i < 3; ++i) result.exits[i] = f.exits[i];
+    for (int i = 0; i < 3; ++i) {
+        result.exits[i] = f.exits[i];
+        result.carried[i] = std::move(f.carried[i]);
+    }
+    result.ended = f.ended.kind == Pred::True;
+    result.runs = !result.ended && !f.stopped;
     return result;
 }
 
 // Joins one or two arms into the current frame: each changed variable takes
 // cond ? a's value : b's value (b absent: the value before the arms).
-void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits) {
+void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits, bool offEnded) {
+    bool aRuns = a.runs && cond.kind != Pred::False;
+    bool bRuns = (b ? b->runs : !offEnded) && cond.kind != Pred::True;
     std::unordered_map<int, std::pair<const VarState*, const VarState*>> changed;
     std::vector<int> order;
     for (const auto& [slot, state] : a.changed) {
@@ -213,6 +232,7 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
         for (std::size_t r = 0; r < m.regs.size(); ++r) {
             m.regs[r] = select(cond, x.regs[r], y.regs[r]);
             m.assigned[r] = x.assigned[r] | y.assigned[r];
+            m.unset[r] = std::uint8_t((aRuns ? x.unset[r] : 0) | (bRuns ? y.unset[r] : 0));
         }
         for (std::size_t u = 0; u < m.units.size(); ++u) {
             if (!y.unitsAssigned[u]) continue;
@@ -225,6 +245,19 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
         commit(slot, std::move(m));
     }
     Frame& f = frames_.back();
+    // Paths that ended in an arm rejoin later even where none runs on here.
+    for (int i = 0; i < 3; ++i) {
+        if (!(exits & (1 << i))) continue;
+        for (const ArmResult* arm : {&a, b}) {
+            if (!arm) continue;
+            for (const auto& [slot, lanes] : arm->carried[i]) {
+                std::vector<std::uint8_t>& into = f.carried[i][slot];
+                into.resize(lanes.size());
+                for (std::size_t r = 0; r < lanes.size(); ++r) into[r] |= lanes[r];
+            }
+        }
+    }
+    if (!aRuns && !bRuns && !offEnded) f.stopped = true;
     // The arms ran on paths this frame had already ended too; those stay as they ended.
     Pred running = pNot(f.ended);
     for (int i = 0; i < 3; ++i) {
@@ -235,6 +268,51 @@ void Lowerer::merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits
         f.ended = pOr(f.ended, arm);
         f.killKnown.fill(false);
     }
+    // Arms that every path left end the frame, though their predicates may
+    // not fold to that (`if (a) { if (b) return; break; } else break;`).
+    const int all = Frame::Returned | Frame::Broke | Frame::Continued;
+    bool gone = cond.kind == Pred::True    ? a.ended
+                : cond.kind == Pred::False ? b && b->ended
+                                           : a.ended && b && b->ended;
+    if (exits == all && gone && f.ended.kind != Pred::True) {
+        f.ended = Pred::always();
+        f.killKnown.fill(false);
+    }
+}
+
+// Ended paths come back (at a loop's or an iteration's end) with the lanes
+// they left unassigned.
+void Lowerer::rejoin(const Carried& carried) {
+    for (const auto& [slot, lanes] : carried) {
+        if (!vars_[std::size_t(slot)].live) continue;
+        VarState next = states_[std::size_t(slot)];
+        bool more = false;
+        for (std::size_t r = 0; r < lanes.size(); ++r) {
+            more = more || (lanes[r] & ~next.unset[r]);
+            next.unset[r] |= lanes[r];
+        }
+        if (more) commit(slot, std::move(next));
+    }
+}
+
+// At a function's end, the paths that returned come back: what outlives the
+// function is unassigned where they or the paths falling off the end left it.
+void Lowerer::joinReturns() {
+    Frame& f = frames_.back();
+    bool runs = f.ended.kind != Pred::True && !f.stopped;
+    Carried returned = std::move(f.carried[0]);
+    for (int slot : std::vector<int>(scoped_)) {
+        if (vars_[std::size_t(slot)].fn >= fnDepth_) continue;
+        VarState next = states_[std::size_t(slot)];
+        auto r = returned.find(slot);
+        for (std::size_t k = 0; k < next.unset.size(); ++k)
+            next.unset[k] = std::uint8_t((runs ? next.unset[k] : 0) | (r != returned.end() ? r->second[k] : 0));
+        if (next.unset != states_[std::size_t(slot)].unset) commit(slot, std::move(next));
+    }
+}
+
+void Lowerer::warn(const Loc& loc, const std::string& what) {
+    if (warned_.insert({loc.file, loc.line, loc.col, loc.expansion, what}).second) warnings_.push_back({loc, what});
 }
 
 // Where the code being lowered runs: every enclosing arm's condition, and
@@ -318,82 +396,6 @@ Src Lowerer::select(Pred c, const Src& a, const Src& b) {
     const Src& on = c.inverted ? b : a;
     const Src& off = c.inverted ? a : b;
     return b_.emit(ir::Op::Cmp, Builder::negate(c.s), on, off);
-}
-
-// The value of s on the path where the loops being unrolled are still
-// running: their predicates read as active.
-bool Lowerer::knownUnderAssumptions(const Src& s, float out[4]) {
-    if (s.def == ir::kNone) return false;
-    ir::Vec4 v;
-    if (!evaluateAssuming(s.def, &v, 0)) {
-        auto a = assumed_.find(s.def);
-        if (a == assumed_.end()) return false;
-        for (int c = 0; c < 4; ++c)
-            if (s.swz[c] != a->second.first) return false;
-        for (int c = 0; c < 4; ++c) out[c] = s.neg ? -a->second.second : a->second.second;
-        return true;
-    }
-    ir::Vec4 r = ir::read(s, v);
-    for (int c = 0; c < 4; ++c) out[c] = r[c];
-    return true;
-}
-
-bool Lowerer::evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth) {
-    auto hit = known_.find(def);
-    if (hit != known_.end()) {
-        *out = hit->second;
-        return true;
-    }
-    auto miss = unknown_.find(def);
-    if (miss != unknown_.end() && miss->second == assumptions_) return false;
-    auto unknown = [&] {
-        unknown_[def] = assumptions_;
-        return false;
-    };
-    if (depth > 4096) return unknown();
-    const ir::Inst& inst = function_.insts[def];
-    if (inst.op == ir::Op::Const) {
-        *out = ir::Vec4{inst.imm[0], inst.imm[1], inst.imm[2], inst.imm[3]};
-        return true;
-    }
-    if (ir::isLeaf(inst.op) || ir::isTexture(inst.op) || ir::isSink(inst.op)) return unknown();
-    ir::Vec4 sources[4];
-    // A select whose sides agree needs no condition.
-    if (inst.op == ir::Op::Cmp && inst.src[1].def != ir::kNone && inst.src[2].def != ir::kNone) {
-        ir::Vec4 x, y;
-        if (evaluateAssuming(inst.src[1].def, &x, depth + 1) && evaluateAssuming(inst.src[2].def, &y, depth + 1)) {
-            ir::Vec4 a = ir::read(inst.src[1], x), b = ir::read(inst.src[2], y);
-            if (a == b) {
-                if (inst.sat)
-                    for (float& v : a) v = std::fmin(std::fmax(v, 0.0f), 1.0f);
-                known_[def] = *out = a;
-                return true;
-            }
-        }
-    }
-    for (int i = 0; i < inst.nsrc; ++i) {
-        const Src& s = inst.src[i];
-        if (s.def == ir::kNone) {
-            sources[i] = ir::Vec4{0, 0, 0, 0};
-            continue;
-        }
-        auto a = assumed_.find(s.def);
-        ir::Vec4 v;
-        if (a != assumed_.end()) {
-            // Only the predicate's own lane is known.
-            bool lanesKnown = true;
-            for (int c = 0; c < 4; ++c) lanesKnown = lanesKnown && s.swz[c] == a->second.first;
-            if (!lanesKnown) return unknown();
-            v.fill(0);
-            v[std::size_t(a->second.first)] = a->second.second;
-        } else if (!evaluateAssuming(s.def, &v, depth + 1)) {
-            return unknown();
-        }
-        sources[i] = ir::read(s, v);
-    }
-    if (!ir::evaluate(inst, sources, out)) return unknown();
-    known_[def] = *out;
-    return true;
 }
 
 }  // namespace lowering

@@ -8,13 +8,20 @@
 #include "cg/sema/sema.h"
 #include "cg/sema/types.h"
 
+#include <string>
 #include <vector>
 
 namespace cgc {
 
+struct Warning {
+    Loc loc;
+    std::string what;
+};
+
 struct Lowered {
     ir::Function function;
     std::vector<ParameterInfo> parameters;
+    std::vector<Warning> warnings;  // in the order found, each place and text once
 };
 
 // Throws CompileError at the first fault: a value read before it is

@@ -8,6 +8,10 @@
 // `return`, `break` and `continue` end a path: the frame keeps a predicate
 // for each, and later writes to variables that outlive the ended scope keep
 // their old value on the ended path.
+//
+// Each variable also knows which lanes some running path may have left
+// unassigned, for the warning; an ended path carries its lanes to where it
+// rejoins (the loop's end, the iteration's end, the function's end).
 #pragma once
 
 #include "cg/ir/eval.h"
@@ -16,7 +20,10 @@
 #include "cg/sema/conversions.h"
 
 #include <array>
+#include <map>
+#include <set>
 #include <functional>
+#include <tuple>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -38,7 +45,8 @@ struct Pred {
 
 struct VarState {
     std::vector<Src> regs;                 // def kNone: never written
-    std::vector<std::uint8_t> assigned;    // lanes written, per register
+    std::vector<std::uint8_t> assigned;    // lanes written on some path, per register
+    std::vector<std::uint8_t> unset;       // lanes some running path has not written
     std::vector<Value::Unit> units;
     std::vector<bool> unitsAssigned;
 };
@@ -65,6 +73,9 @@ struct Place {
     int first = 0, unit = 0;
 };
 
+// Unassigned lanes, by variable, that ended paths carry to where they rejoin.
+using Carried = std::map<int, std::vector<std::uint8_t>>;
+
 struct Frame {
     enum Exit { Returned = 1, Broke = 2, Continued = 4 };
     int serial = 0;
@@ -84,11 +95,16 @@ struct Frame {
     Pred path;  // where the frame runs, absolutely
     std::array<bool, 8> killKnown{};
     std::array<Pred, 8> kill;
+    Carried carried[3];    // by exit, as exits[]
+    bool stopped = false;  // every path that ran here was discarded: none runs on
 };
 
 struct ArmResult {
     std::vector<std::pair<int, VarState>> changed;
     Pred exits[3] = {Pred::never(), Pred::never(), Pred::never()};
+    Carried carried[3];
+    bool ended = false;  // every path that entered it left by an exit
+    bool runs = true;    // some path still runs at its end
 };
 
 class Lowerer {
@@ -110,7 +126,12 @@ private:
     void exit(int which);
     void beginArm(Pred cond);
     ArmResult endArm();
-    void merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits);
+    // offEnded: the paths off `cond` have ended (a loop's), so they leave no
+    // lanes unassigned here.
+    void merge(Pred cond, const ArmResult& a, const ArmResult* b, int exits, bool offEnded = false);
+    void rejoin(const Carried& carried);
+    void joinReturns();
+    void warn(const Loc& loc, const std::string& what);
     Pred absolutePath();
     Pred frameAbsolute(std::size_t i);
 
@@ -121,8 +142,28 @@ private:
     Pred pSelect(Pred c, Pred a, Pred b);
     Src materialize(Pred p);
     Src select(Pred c, const Src& a, const Src& b);
+
+    // ---- what is known where the loops being unrolled still run (control.cpp) ----
+    struct Fact {
+        std::uint8_t lanes = 0;  // bit c: lane c holds value[c]
+        float value[4] = {0, 0, 0, 0};
+    };
+    struct Memo {
+        std::unordered_map<std::uint32_t, ir::Vec4> known;
+        std::unordered_map<std::uint32_t, int> unknown;  // with the assumptions it was tried under
+    };
+    using Assumed = std::vector<std::pair<std::uint32_t, int>>;  // (def, lane) facts added
+    void assume(const Pred& running, Assumed* added);
+    void assumeLane(std::uint32_t def, int lane, float value, Assumed* added, int depth);
+    void forget(const Assumed& added, bool learnt = true);  // learnt: memo_ used them
+    void settle(const std::vector<int>& slots, Assumed* added);
+    bool isBoolean(std::uint32_t def, int depth = 0);
     bool knownUnderAssumptions(const Src& s, float out[4]);
-    bool evaluateAssuming(std::uint32_t def, ir::Vec4* out, int depth);
+    bool knownOnEveryPath(const Src& s, float out[4]);
+    enum class Split { Known, Impossible, Unknown };
+    Split split(const Src& s, float out[4], int depth);
+    bool valueOf(const Src& s, ir::Vec4* out, Memo& memo, int depth);
+    bool evaluateAssuming(std::uint32_t def, ir::Vec4* out, Memo& memo, int depth);
 
     // ---- statements (statements.cpp) ----
     void statement(const ast::Stmt* s);
@@ -193,14 +234,18 @@ private:
     int unrolled_ = 0;
     std::size_t maxInstructions_;
     Loc statementLoc_;
+    std::vector<Warning> warnings_;
+    std::set<std::tuple<int, int, int, int, std::string>> warned_;
 
-    // Loop conditions are decided on the path where no break has happened:
-    // the predicates of the loops being unrolled are known to be active there.
-    std::unordered_map<std::uint32_t, std::pair<int, float>> assumed_;
-    std::unordered_map<std::uint32_t, ir::Vec4> known_;
-    // Values found not constant, with the assumptions they were tried under.
-    std::unordered_map<std::uint32_t, int> unknown_;
-    int assumptions_ = 0;  // bumped whenever assumed_ changes
+    // Loop conditions are decided on the paths where no break has happened:
+    // the predicates of the loops being unrolled are known to be active there,
+    // and so is every break condition they are made of.
+    std::unordered_map<std::uint32_t, Fact> assumed_;
+    std::vector<std::uint32_t> splitting_;  // the comparisons a case split has fixed
+    Memo memo_;                // values under assumed_
+    int assumptions_ = 0;      // bumped whenever assumed_ changes
+    std::unordered_map<std::uint32_t, bool> booleans_;
+    std::pair<std::uint32_t, int> blocked_{ir::kNone, 0};  // the first unknown comparison a value waited on
 };
 
 }  // namespace cgc::lowering

@@ -105,15 +105,16 @@ bool Lowerer::loopGoesOn(const ast::Expr* cond, Pred alive) {
     beginArm(alive);
     Src c = rvalue(cond).regs[0];
     ArmResult sideEffects = endArm();
-    merge(alive, sideEffects, nullptr, Frame::Returned);
+    merge(alive, sideEffects, nullptr, Frame::Returned, true);
     float k[4];
-    if (b_.constantOf(c, k)) return k[0] != 0;
-    if (!assumed_.empty() && knownUnderAssumptions(c, k)) return k[0] != 0;
+    if (knownOnEveryPath(c, k)) return k[0] != 0;
     fail(cond->loc, "loop count is not known at compile time");
 }
 
 // Unrolled: each iteration (and each step) runs under `alive`, the paths that
-// have not left the loop, so a dynamic break turns the rest off.
+// have not left the loop, so a dynamic break turns the rest off. The count is
+// what the control gives on the paths that have not broken out: the most it
+// can run.
 void Lowerer::loop(const ast::Stmt* s) {
     int outerLevel = loopLevel_;
     ++loops_;
@@ -121,15 +122,30 @@ void Lowerer::loop(const ast::Stmt* s) {
     openScope();
     if (s->kind == ast::Stmt::For && s->init) statement(s->init);
     Pred alive = Pred::always(), ended = Pred::never();
-    std::vector<std::uint32_t> assumedHere;
+    Assumed assumedHere;
+    std::vector<int> control;  // the variables the condition reads
+    std::vector<const ast::Expr*> pending;
+    if (s->expr) pending.push_back(s->expr);
+    while (!pending.empty()) {
+        const ast::Expr* e = pending.back();
+        pending.pop_back();
+        if (e->kind == ast::Expr::Name && analysis_.of(e).ref >= 0) control.push_back(analysis_.of(e).ref);
+        for (const ast::Expr* a : e->args)
+            if (a) pending.push_back(a);
+    }
+    Carried broke;
     for (int iteration = 0;; ++iteration) {
         if (s->expr && !(s->kind == ast::Stmt::DoWhile && iteration == 0)) {
             statementLoc_ = s->expr->loc;
             b_.at(s->expr->loc);
+            if (iteration > 0) settle(control, &assumedHere);
             if (!loopGoesOn(s->expr, alive)) break;
         }
-        if (++unrolled_ > kMaxUnrolledIterations)
-            fail(s->loc, "loop runs more than " + std::to_string(kMaxUnrolledIterations) + " iterations");
+        if (++unrolled_ > kMaxUnrolledIterations) {
+            const std::string most = std::to_string(kMaxUnrolledIterations);
+            fail(s->loc, iteration >= kMaxUnrolledIterations ? "loop runs more than " + most + " iterations"
+                                                              : "loops run more than " + most + " iterations in all");
+        }
         beginArm(alive);
         loopLevel_ = 2 * loops_;
         openScope();
@@ -137,30 +153,35 @@ void Lowerer::loop(const ast::Stmt* s) {
         closeScope();
         loopLevel_ = 2 * loops_ - 1;
         ArmResult body = endArm();
-        merge(alive, body, nullptr, Frame::Returned);
-        ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
-        alive = pNot(ended);
-        if (alive.kind == Pred::False || dead()) break;
-        if (alive.kind == Pred::Dyn && !assumed_.count(alive.s.def)) {
-            assumed_[alive.s.def] = {alive.s.swz[0], alive.inverted ? 0.0f : 1.0f};
-            assumedHere.push_back(alive.s.def);
-            ++assumptions_;
+        merge(alive, body, nullptr, Frame::Returned, true);
+        rejoin(body.carried[2]);
+        for (const auto& [slot, lanes] : body.carried[1]) {
+            std::vector<std::uint8_t>& into = broke[slot];
+            into.resize(lanes.size());
+            for (std::size_t r = 0; r < lanes.size(); ++r) into[r] |= lanes[r];
         }
+        if (body.ended) {
+            // Only the paths that continued go on; said so, since the exits'
+            // union need not fold to the whole iteration.
+            alive = pAnd(alive, body.exits[2]);
+            ended = pNot(alive);
+        } else {
+            ended = pOr(ended, pOr(body.exits[0], body.exits[1]));
+            alive = pNot(ended);
+        }
+        if (alive.kind == Pred::False || dead()) break;
+        assume(alive, &assumedHere);
         if (s->kind == ast::Stmt::For && s->step) {
             statementLoc_ = s->step->loc;
             beginArm(alive);
             expr(s->step);
             ArmResult step = endArm();
-            merge(alive, step, nullptr, 0);
+            merge(alive, step, nullptr, 0, true);
         }
         checkSize();
     }
-    for (std::uint32_t def : assumedHere) assumed_.erase(def);
-    if (!assumedHere.empty()) {
-        known_.clear();
-        unknown_.clear();
-        ++assumptions_;
-    }
+    rejoin(broke);
+    forget(assumedHere);
     closeScope();
     --loops_;
     loopLevel_ = outerLevel;
@@ -168,6 +189,7 @@ void Lowerer::loop(const ast::Stmt* s) {
 
 void Lowerer::discard() {
     Pred p = absolutePath();
+    frames_.back().stopped = true;
     if (p.kind == Pred::False) return;
     if (p.kind == Pred::True) {
         b_.kill(b_.constant(-1));
@@ -210,6 +232,9 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
     returnSlots_.push_back(result);
     statement(fi.definition->body);
     returnSlots_.pop_back();
+    joinReturns();
+    // Its returns end the function only; a discard ends the caller's paths too.
+    bool discarded = frames_.back().stopped;
     std::vector<VarState> outs;
     for (std::size_t i = 0; i < n; ++i)
         if (fi.out[i]) outs.push_back(states_[std::size_t(fi.paramSymbols[i])]);
@@ -220,6 +245,8 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
         if (std::all_of(st.assigned.begin(), st.assigned.end(), [](std::uint8_t a) { return a == 0; }) &&
             st.units.empty())
             fail(closingBrace(fi.definition->body), quoted(fi.name) + " ends without returning a value");
+        if (!discarded && std::any_of(st.unset.begin(), st.unset.end(), [](std::uint8_t m) { return m != 0; }))
+            warn(closingBrace(fi.definition->body), quoted(fi.name) + " may end without returning a value");
         r.regs = st.regs;
         r.units = st.units;
         vars_[std::size_t(result)].live = false;
@@ -229,6 +256,7 @@ Value Lowerer::callFunction(const ast::Expr* e, const CallInfo& call) {
     loops_ = savedLoops;
     loopLevel_ = savedLevel;
     ArmResult body = endArm();
+    body.runs = !discarded;
     merge(Pred::always(), body, nullptr, 0);
     b_.at(e->loc);
     for (std::size_t i = 0, k = 0; i < n; ++i) {
@@ -304,11 +332,14 @@ void Lowerer::entry() {
     returnSlots_.push_back(result);
     statement(f.body);
     returnSlots_.pop_back();
+    joinReturns();
     Value resultValue;
     if (result >= 0) {
         const VarState& st = states_[std::size_t(result)];
         if (std::all_of(st.assigned.begin(), st.assigned.end(), [](std::uint8_t a) { return a == 0; }))
             fail(closingBrace(f.body), quoted(fi.name) + " ends without returning a value");
+        if (!frames_.back().stopped && std::any_of(st.unset.begin(), st.unset.end(), [](std::uint8_t m) { return m != 0; }))
+            warn(closingBrace(f.body), quoted(fi.name) + " may end without returning a value");
         resultValue.type = fi.result;
         resultValue.regs = st.regs;
     }

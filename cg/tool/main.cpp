@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
     }
     if (evaluating) return cgtool::evaluate(text, name, options, eval);
     const cgc::Compiled compiled = cgc::compile(text, name, options);
+    for (const std::string& w : compiled.warnings) std::fprintf(stderr, "%s\n", w.c_str());
     if (!compiled.ok) {
         std::fprintf(stderr, "%s\n", compiled.error.c_str());
         return 1;

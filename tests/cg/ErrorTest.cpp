@@ -27,7 +27,7 @@ std::string writeFile(const std::string& name, const std::string& bytes) {
 
 cgc::Compiled compileFile(const std::string& path) {
     std::string text, why;
-    if (!cgc::readSourceFile(path, &text, &why)) return {false, "", why, {}, {}};
+    if (!cgc::readSourceFile(path, &text, &why)) return {false, "", why, {}, {}, {}};
     return cgc::compile(text, path);
 }
 

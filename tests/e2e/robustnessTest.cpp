@@ -91,6 +91,11 @@ TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
         {"a float4 timestep read as .w", AppRun::Shader::Custom,
          variant({{"float timestep", "float4 timestep"}, {"DIFFUSION * timestep", "DIFFUSION * timestep.w"}}), nullptr,
          Field::Frozen, false},
+        // heat2d-cg warns that o may be unassigned; heat2d says nothing.
+        {"a value assigned on one path only", AppRun::Shader::Custom,
+         variant({{"return c + r.x * (left + right - 2 * c) + r.y * (down + up - 2 * c);",
+                   "float4 o;\n    if (timestep >= 0) o = c;\n    return o;"}}),
+         nullptr, Field::Frozen, false},
         // 0 / 0 everywhere, and every later stamp adds to NaN.
         {"NaN from an unset uniform", AppRun::Shader::Custom,
          variant({{"uniform float timestep", "uniform float timestep, uniform float unset"},
@@ -117,6 +122,7 @@ TEST(BadShader, reportedOnceTheFieldAsDescribedAndTheProgramKeepsRunning) {
         const std::vector<std::string> lines = app.outputLines();
         const std::string all = app.output();
         ASSERT_EQ(linesStartingWith(lines, "Cg ERROR: "), c.errorPattern ? 1 : 0) << all;
+        EXPECT_EQ(all.find("warning"), std::string::npos) << all;
         EXPECT_LE(linesStartingWith(lines, "GL ERROR: "), 1) << all;
         for (size_t i = 0; i < lines.size(); ++i) {
             if (lines[i].rfind("Cg ERROR: ", 0) != 0) continue;

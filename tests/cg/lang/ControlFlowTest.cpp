@@ -1,7 +1,9 @@
 // Every pair of early exits (break, continue, return, discard) taken one
 // after the other in an iteration, in loops of main, of a function and of
-// nested loops, compiled with and without the optimiser and run by Mesa;
-// each pixel against the same control flow run in C++.
+// nested loops, and the loop forms whose count the control fixes wherever
+// the counter changes; compiled with and without the optimiser and run by
+// Mesa, each pixel against the same control flow run in C++. Forms whose
+// count depends on the data give their one located line.
 #include "tests/cg/lang/ConstructPipeline.h"
 #include "tests/cg/support/ArbReference.h"
 #include "tests/cg/support/ArbRunner.h"
@@ -199,6 +201,155 @@ const Case kCases[] = {
      }},
 };
 
+// Loops whose count the control fixes on the paths that have not broken out,
+// however the counter is written.
+const Case kLoopForms[] = {
+    {"do/while, counter stepped in the body after a break on the data",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float y = abs(t.x) * 9;\n int i = 0;\n"
+     " do { if (y <= 1) break; y *= 0.5; i++; } while (i < 4);\n return float4(y, i, 0, 1);\n}\n",
+     [](const Fragment& f) {
+         float y = std::fabs(T(f)[0]) * 9;
+         int i = 0;
+         do {
+             if (y <= 1) break;
+             y *= 0.5f;
+             i++;
+         } while (i < 4);
+         return Out{{y, float(i), 0, 1}};
+     }},
+    {"while, the same",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float y = abs(t.x) * 9;\n int i = 0;\n"
+     " while (i < 4) { if (y <= 1) break; y *= 0.5; i++; }\n return float4(y, i, 0, 1);\n}\n",
+     [](const Fragment& f) {
+         float y = std::fabs(T(f)[0]) * 9;
+         int i = 0;
+         while (i < 4) {
+             if (y <= 1) break;
+             y *= 0.5f;
+             i++;
+         }
+         return Out{{y, float(i), 0, 1}};
+     }},
+    {"for without a step, the counter stepped last in the body, array read by it",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float s = 0;\n"
+     " for (int i = 0; i < 4;) { if (t[i] < -0.5) break; s += t[i] * (i + 1); i += 1; }\n return s;\n}\n",
+     [](const Fragment& f) {
+         float s = 0;
+         for (int i = 0; i < 4;) {
+             if (T(f)[i] < -0.5f) break;
+             s += T(f)[i] * float(i + 1);
+             i += 1;
+         }
+         return Out{{s, s, s, s}};
+     }},
+    {"the counter stepped on both sides of a continue and of an if on the data",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
+     " while (i < 4) {\n  if (t[i] > 0.1) { v.x += i; i++; continue; }\n  if (t[i] < -0.2) i += 1; else i = i + 1;\n"
+     "  v.y += i;\n }\n return v;\n}\n",
+     [](const Fragment& f) {
+         V v = {0, 0, 0, 0};
+         int i = 0;
+         while (i < 4) {
+             if (T(f)[i] > 0.1f) {
+                 v[0] += float(i);
+                 i++;
+                 continue;
+             }
+             i += 1;
+             v[1] += float(i);
+         }
+         return Out{v};
+     }},
+    {"the counter stepped in both arms, one of which may break first",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
+     " while (i < 4) {\n  if (t.x > 0.1) { if (t.y > 0.3) v.x += 1; else break; i++; } else i++;\n  v.y += i;\n }\n"
+     " return v;\n}\n",
+     [](const Fragment& f) {
+         V v = {0, 0, 0, 0};
+         int i = 0;
+         while (i < 4) {
+             if (T(f)[0] > 0.1f) {
+                 if (T(f)[1] > 0.3f) v[0] += 1;
+                 else break;
+                 i++;
+             } else {
+                 i++;
+             }
+             v[1] += float(i);
+         }
+         return Out{v};
+     }},
+    {"while (true), left by a break on the counter or on the data",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n int i = 0;\n float s = 1;\n"
+     " while (true) { if (i >= 3) break; if (s > 2) break; s += abs(t[i]); i++; }\n return float4(s, i, 0, 0);\n}\n",
+     [](const Fragment& f) {
+         int i = 0;
+         float s = 1;
+         while (true) {
+             if (i >= 3) break;
+             if (s > 2) break;
+             s += std::fabs(T(f)[i]);
+             i++;
+         }
+         return Out{{s, float(i), 0, 0}};
+     }},
+    {"the counter stepped by a function through inout, after a return in it",
+     "float next(inout int i, float x) { i++; if (x > 0.4) return 1; return 0; }\n"
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float s = 0;\n int i = 0;\n"
+     " do { s += next(i, t[i]); } while (i < 4);\n return s;\n}\n",
+     [](const Fragment& f) {
+         float s = 0;
+         for (int i = 0; i < 4; i++) s += T(f)[i] > 0.4f ? 1.0f : 0.0f;
+         return Out{{s, s, s, s}};
+     }},
+    {"an inner count set by the outer counter, a float counter multiplied",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float s = 0;\n"
+     " for (int j = 0; j < 4; j++)\n  for (int i = 0; i < j; i++) { if (t[i] > 0.3) break; s += t[j]; }\n"
+     " float n = 0;\n for (float x = 1; x < 100; x *= 3) n += x;\n return float4(s, n, 0, 0);\n}\n",
+     [](const Fragment& f) {
+         float s = 0;
+         for (int j = 0; j < 4; j++)
+             for (int i = 0; i < j; i++) {
+                 if (T(f)[i] > 0.3f) break;
+                 s += T(f)[j];
+             }
+         return Out{{s, 1 + 3 + 9 + 27 + 81, 0, 0}};
+     }},
+    {"every path leaving in the first iteration, the step never reached",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n float4 v = 0;\n int i = 0;\n"
+     " do { v.x += 1; if (t.x > 0.1) { if (t.y < -0.5) return 7; break; } if (t.z > 0.3) v.y += 1; else return 5; break; i++; }"
+     " while (i < 4);\n return v;\n}\n",
+     [](const Fragment& f) {
+         V v = {0, 0, 0, 0};
+         int i = 0;
+         do {
+             v[0] += 1;
+             if (T(f)[0] > 0.1f) {
+                 if (T(f)[1] < -0.5f) return Out{{7, 7, 7, 7}};
+                 break;
+             }
+             if (T(f)[2] > 0.3f) v[1] += 1;
+             else return Out{{5, 5, 5, 5}};
+             break;
+             i++;
+         } while (i < 4);
+         return Out{v};
+     }},
+    {"a counter counted down past a return in the loop",
+     "float4 main(float4 t : TEXCOORD0) : COLOR {\n int n = 7;\n float s = 0;\n"
+     " do { n -= 2; if (t.y * n > 1.5) return float4(n, s, 1, 1); s += n; } while (n > 0);\n return float4(n, s, 0, 0);\n}\n",
+     [](const Fragment& f) {
+         int n = 7;
+         float s = 0;
+         do {
+             n -= 2;
+             if (T(f)[1] * float(n) > 1.5f) return Out{{float(n), s, 1, 1}};
+             s += float(n);
+         } while (n > 0);
+         return Out{{float(n), s, 0, 0}};
+     }},
+};
+
 cgtest::ArbRun baseRun() {
     cgtest::ArbRun run;
     run.width = 8;
@@ -252,6 +403,48 @@ TEST_F(ControlFlow, ExitsInArmsAndNestedFunctionsEndOnlyTheirPaths) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
         expectEveryPixel(c.source, c.expected);
+    }
+}
+
+TEST_F(ControlFlow, LoopFormsRunAsManyTimesAsTheirControlSays) {
+    if (IsSkipped() || HasFatalFailure()) return;
+    for (const Case& c : kLoopForms) {
+        SCOPED_TRACE(c.what);
+        expectEveryPixel(c.source, c.expected);
+    }
+}
+
+TEST(LoopCount, ACountThatDependsOnTheDataIsOneLocatedError) {
+    const std::string head = "float4 main(float4 t : TEXCOORD0) : COLOR {\n float s = 0;\n int i = 0;\n";
+    struct Refused {
+        const char* what;
+        std::string body;
+        const char* error;
+    };
+    const Refused refused[] = {
+        {"a bound from the data", " for (i = 0; i < t.x; i++) s += 1;\n", "test.cg:4:16: error: loop count is not known at compile time"},
+        {"a counter stepped under a run-time condition", " while (i < 4) { if (t.x > 0) i++; s += 1; }\n",
+         "test.cg:4:11: error: loop count is not known at compile time"},
+        {"an extra step under a run-time condition", " for (; i < 4; i++) { if (t.x > 0) i++; s += 1; }\n",
+         "test.cg:4:11: error: loop count is not known at compile time"},
+        {"a counter stepped only on the continued paths", " do { if (t.y > 0) { i++; continue; } s += 1; } while (i < 4);\n",
+         "test.cg:4:58: error: loop count is not known at compile time"},
+        {"a loop left only by a break on the data", " while (true) { if (t.x > s) break; s += 1; }\n",
+         "test.cg:4:2: error: loop runs more than 1024 iterations"},
+        {"one loop past the bound", " for (int k = 0; k < 1025; k++) s += t.x;\n", "test.cg:4:2: error: loop runs more than 1024 iterations"},
+        {"two loops past the bound together",
+         " for (int k = 0; k < 600; k++) s += t.x;\n for (int k = 0; k < 600; k++) s += t.y;\n",
+         "test.cg:5:2: error: loops run more than 1024 iterations in all"},
+        {"a function's loop, called twice", "",
+         "test.cg:1:33: error: loops run more than 1024 iterations in all"},
+    };
+    for (const Refused& r : refused) {
+        SCOPED_TRACE(r.what);
+        std::string source = head + r.body + " return s;\n}\n";
+        if (r.body.empty())
+            source = "float f(float x) { float s = 0; for (int k = 0; k < 600; k++) s += x; return s; }\n"
+                     "float4 main(float4 t : TEXCOORD0) : COLOR { return f(t.x) + f(t.y); }\n";
+        EXPECT_EQ(constructtest::compileProgram(source).error, r.error) << source;
     }
 }
 

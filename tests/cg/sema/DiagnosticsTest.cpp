@@ -91,7 +91,7 @@ const Bad kBad[] = {
      "test.cg:3:3: error: loop runs more than 1024 iterations"},
     {"loops too long together",
      entry("  float s = 0;\n  for (int i = 0; i < 40; i++)\n    for (int j = 0; j < 40; j++) s += c.x;\n  return s;"),
-     "test.cg:4:5: error: loop runs more than 1024 iterations"},
+     "test.cg:4:5: error: loops run more than 1024 iterations in all"},
     {"read before any write", entry("  float4 r;\n  return r;"), "test.cg:3:10: error: 'r' is used before it is assigned"},
     {"read of a lane never written", entry("  float4 r;\n  r.xyz = 1;\n  return r;"),
      "test.cg:4:10: error: 'r' is used before it is assigned"},

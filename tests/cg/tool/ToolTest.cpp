@@ -71,10 +71,13 @@ bool isProgram(const std::string& text) {
 bool isOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
 const char kBadSource[] = "float4 main() : COLOR {\n  return undeclared;\n}\n";
+// Compiles, with a warning: r is unassigned where c.x <= 0.
+const char kWarnedSource[] = "float4 main(float2 c : TEXCOORD0) : COLOR {\n  float4 r;\n  if (c.x > 0) r = 1;\n  return r;\n}\n";
 
 TEST(CgTool, EachWayOfCallingItGivesItsStatusAndOutput) {
     const std::string good = readFile(HEAT_SHADER_PATH);
     const std::string bad = writeFile("bad.cg", kBadSource);
+    const std::string warned = writeFile("warned.cg", kWarnedSource);
     const std::string fifo = scratch() + "tool-fifo";
     ::unlink(fifo.c_str());
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -91,6 +94,9 @@ TEST(CgTool, EachWayOfCallingItGivesItsStatusAndOutput) {
         {"standard input", "-", good, 0, Program, ""},
         {"a bad file", bad, "", 1, Nothing, bad + ":2:"},
         {"bad standard input", "-", kBadSource, 1, Nothing, "<stdin>:2:"},
+        {"a warning", warned, "", 0, Program, warned + ":4:10: warning: 'r' may be used before it is assigned\n"},
+        {"a warning from standard input", "-O0 -", kWarnedSource, 0, Program,
+         "<stdin>:4:10: warning: 'r' may be used before it is assigned\n"},
         {"a missing file", "missing.cg", "", 1, Nothing, "heat2d-cg: cannot read 'missing.cg': No such file or directory"},
         {"a FIFO", fifo, "", 1, Nothing, "heat2d-cg: cannot read '" + fifo + "': it is not a regular file (a FIFO)"},
         {"help", "--help", "", 0, Usage, ""},
