@@ -392,6 +392,7 @@ private:
         int pick = below(inLoop ? 5 : 2);
         if (pick == 3 && *usedContinue && !s_.continueAndBreak) pick = 4;
         if (pick == 4 && *usedBreak && !s_.continueAndBreak) pick = 3;
+        if (pick == 4 && stepsAtEnd_) pick = 3;  // a continue would skip the step
         switch (pick) {
             case 0: line(indent, c + "return " + expr(returnWidth_, 2) + ";"); break;
             case 1: line(indent, c + "discard;"); break;
@@ -410,7 +411,9 @@ private:
     void loop(int indent, int depth) {
         int bound = 1 + below(4);
         std::string i = fresh("i");
-        int form = s_.whileLoops ? below(4) : below(2);
+        int form = s_.whileLoops ? below(s_.stepLast ? 5 : 4) : below(2);
+        const bool outerStepsAtEnd = stepsAtEnd_;
+        stepsAtEnd_ = form == 4;
         std::size_t mark = scope_.size();
         std::size_t counters = counters_.size();
         switch (form) {
@@ -423,10 +426,15 @@ private:
                 line(indent, "while (" + i + " < " + std::to_string(bound) + ") {");
                 line(indent + 1, i + "++;");
                 break;
-            default:
+            case 3:
                 line(indent, "int " + i + " = 0;");
                 line(indent, "do {");
                 line(indent + 1, i + " += 1;");
+                break;
+            default:
+                // The counter steps last, after the body's breaks.
+                line(indent, "int " + i + " = 0;");
+                line(indent, "while (" + i + " < " + std::to_string(bound) + ") {");
                 break;
         }
         if (form < 2) counters_.push_back({i, bound});
@@ -436,8 +444,10 @@ private:
             if (chance(3)) exit(indent + 1, true, &usedBreak, &usedContinue);
             else statement(indent + 1, depth + 1);
         }
+        if (form == 4) line(indent + 1, i + "++;");
         if (form == 3) line(indent, "} while (" + i + " < " + std::to_string(bound) + ");");
         else line(indent, "}");
+        stepsAtEnd_ = outerStepsAtEnd;
         counters_.resize(counters);
         scope_.resize(mark);
     }
@@ -552,6 +562,7 @@ private:
     std::vector<Counter> counters_;
     std::vector<Function> functions_;
     int names_ = 0;
+    bool stepsAtEnd_ = false;  // the innermost loop steps its counter at the end of its body
     int returnWidth_ = 4;
 };
 
