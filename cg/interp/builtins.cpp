@@ -288,6 +288,9 @@ int Machine::texelIndex(double coordinate, int size, bool normalised) {
     double x = normalised ? coordinate * size : coordinate;
     x = nudge(x, 8 * std::fmax(1.0, std::fabs(x)));
     if (x > 0 && x < size) decideInteger(x);
+    // Far outside, a driver's conversion to a texel address may overflow
+    // rather than clamp.
+    if (!(std::fabs(x) < 1e6)) decide(1e-30, 1);
     if (!(x >= 0)) return 0;
     if (x >= size) return size - 1;
     return int(x);

@@ -56,6 +56,12 @@ void Machine::decide(double distance, double scale) {
         nearThreshold_ = true;
 }
 
+// An int is a float: past 2^24 it no longer holds every whole number, and
+// truncation, / and % on it are the float's, not the integer's.
+void Machine::wholeInFloat(double x) {
+    if (!(std::fabs(x) <= 16777216.0)) nearThreshold_ = true;
+}
+
 double Machine::approximate(double x, double error) {
     approximated_ = true;
     return inputs_.noise > 0 ? nudge(x, error / inputs_.noise) : nudge(x, 0);
@@ -99,6 +105,7 @@ Val Machine::convert(const Val& x, TypeId to) {
     }
     for (double& c : r.v) {
         if (t.scalar == ScalarKind::Int && isReal(f.scalar)) decideInteger(c);
+        if (t.scalar == ScalarKind::Int) wholeInFloat(c);
         if (t.scalar == ScalarKind::Bool && f.scalar != ScalarKind::Bool && c != 0) decide(c, 1e-3);
         c = toKind(c, f.scalar, t.scalar);
     }
@@ -308,6 +315,7 @@ Val Machine::binary(const Expr* e) {
     for (std::size_t i = 0; i < a.v.size() && i < b.v.size(); ++i) {
         double x = arithmetic(e->op, a.v[i], b.v[i], kind);
         if (compares) decide(a.v[i] - b.v[i], std::fmax(std::fabs(a.v[i]), std::fabs(b.v[i])));
+        if (kind == ScalarKind::Int) wholeInFloat(x), wholeInFloat(a.v[i] / b.v[i]);
         r.v.push_back(real && !exactInFloat(e->op, a.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, a.v[i], b.v[i], x)) : x);
     }
     return r;
@@ -327,6 +335,7 @@ Val Machine::assign(const Expr* e) {
         bool real = isReal(kind);
         for (std::size_t i = 0; i < old.v.size() && i < b.v.size(); ++i) {
             double x = arithmetic(e->op, old.v[i], b.v[i], kind);
+            if (kind == ScalarKind::Int) wholeInFloat(x), wholeInFloat(old.v[i] / b.v[i]);
             r.v.push_back(real && !exactInFloat(e->op, old.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, old.v[i], b.v[i], x)) : x);
         }
         next = convert(r, info.type);

@@ -59,6 +59,7 @@ public:
     // Notes a decision taken `distance` from its threshold, on values of `scale`.
     void decide(double distance, double scale);
     void decideInteger(double x) { decide(x - std::round(x), x); }
+    void wholeInFloat(double x);
     int texelIndex(double coordinate, int size, bool normalised);
     TypeTable& types;
     const Analysis& analysis;
