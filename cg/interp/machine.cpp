@@ -315,7 +315,8 @@ Val Machine::binary(const Expr* e) {
     for (std::size_t i = 0; i < a.v.size() && i < b.v.size(); ++i) {
         double x = arithmetic(e->op, a.v[i], b.v[i], kind);
         if (compares) decide(a.v[i] - b.v[i], std::fmax(std::fabs(a.v[i]), std::fabs(b.v[i])));
-        if (kind == ScalarKind::Int) wholeInFloat(x), wholeInFloat(a.v[i] / b.v[i]);
+        if (kind == ScalarKind::Int && (e->op == Operator::Div || e->op == Operator::Mod))
+            wholeInFloat(a.v[i]), wholeInFloat(a.v[i] / b.v[i]);
         r.v.push_back(real && !exactInFloat(e->op, a.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, a.v[i], b.v[i], x)) : x);
     }
     return r;
@@ -335,7 +336,8 @@ Val Machine::assign(const Expr* e) {
         bool real = isReal(kind);
         for (std::size_t i = 0; i < old.v.size() && i < b.v.size(); ++i) {
             double x = arithmetic(e->op, old.v[i], b.v[i], kind);
-            if (kind == ScalarKind::Int) wholeInFloat(x), wholeInFloat(old.v[i] / b.v[i]);
+            if (kind == ScalarKind::Int && (e->op == Operator::DivAssign || e->op == Operator::ModAssign))
+                wholeInFloat(old.v[i]), wholeInFloat(old.v[i] / b.v[i]);
             r.v.push_back(real && !exactInFloat(e->op, old.v[i], b.v[i], x) ? nudge(x, roundingScale(e->op, old.v[i], b.v[i], x)) : x);
         }
         next = convert(r, info.type);
