@@ -5,12 +5,16 @@
 // (scripts/fuzz.sh starts Xvfb for it), their ARB text on Mesa over the
 // same field, which must also accept every program we generate: one it
 // rejected would fail only at load time, as a GL error the user cannot
-// trace to a line of the source.
+// trace to a line of the source. Every program is also run by the reference
+// interpreter, which shares nothing with the compiler after analysis: the
+// optimised IR on the CPU, and the picture on Mesa where one is drawn, must
+// give its result on every pixel that does not hinge on rounding.
 #include "cg/arb/reader.h"
 #include "cg/compiler.h"
 #include "fuzz/cross_check.h"
 #include "fuzz/gl_field.h"
 #include "fuzz/mutations.h"
+#include "fuzz/oracle_judge.h"
 
 #include <GL/glew.h>
 #include <GL/glx.h>
@@ -40,10 +44,16 @@ const int kMaxInstructionsOnGL = 400;
 // unrolled to a hundred thousand instructions runs on a few fragments only.
 const std::size_t kCpuBudget = 1000000;
 
+// The reference interpreter runs the syntax tree, four times a pixel: it
+// takes programs whose optimised IR stays below this.
+const std::size_t kMaxInstructionsForOracle = 3000;
+
 glfield::Field* field = nullptr;  // null: compiler alone
 std::vector<crosscheck::Fragment> cpuField;
 crosscheck::Tally cpuTally, glTally;
 long cpuPrograms = 0, glPrograms = 0;
+oracle::Tally oracleCpuTally, oracleGlTally;
+long oraclePrograms = 0;
 
 void startGL() {
     const char* display = std::getenv("DISPLAY");
@@ -158,12 +168,68 @@ std::string body(const std::string& text) {
 void tell() {
     std::fprintf(stderr,
                  "compiler fuzzer: %ld programs compared on the CPU (%ld pixels equal, %ld excused as fragile), "
-                 "%ld on GL (%ld pixels, %ld excused)\n",
-                 cpuPrograms, cpuTally.compared, cpuTally.excused, glPrograms, glTally.compared, glTally.excused);
+                 "%ld on GL (%ld pixels, %ld excused); %ld against the reference interpreter (%ld pixels equal, "
+                 "%ld excused; on GL %ld equal, %ld excused)\n",
+                 cpuPrograms, cpuTally.compared, cpuTally.excused, glPrograms, glTally.compared, glTally.excused,
+                 oraclePrograms, oracleCpuTally.compared, oracleCpuTally.excused, oracleGlTally.compared,
+                 oracleGlTally.excused);
+}
+
+// A fragment of the field as the reference interpreter takes it: the same
+// attributes and registers, and the field's texture on each sampler's unit.
+cgc::interp::Inputs oracleInputs(const crosscheck::Fragment& f, const std::vector<cgc::ParameterInfo>& parameters) {
+    cgc::interp::Inputs in;
+    for (int a = 0; a < 12; ++a)
+        for (int c = 0; c < 4; ++c) in.attributes[std::size_t(a)][std::size_t(c)] = f.inputs[a][std::size_t(c)];
+    for (std::size_t r = 0; r < f.uniforms.size(); ++r)
+        in.locals[int(r)] = {f.uniforms[r][0], f.uniforms[r][1], f.uniforms[r][2], f.uniforms[r][3]};
+    for (const cgc::ParameterInfo& p : parameters) {
+        if (p.kind != cgc::ParameterInfo::Sampler) continue;
+        const auto target = cgc::ir::TexTarget(p.target);
+        const crosscheck::Shape s = crosscheck::shapeOf(target);
+        cgc::interp::Texture t;
+        t.kind = cgc::SamplerKind(p.target);
+        t.width = s.width, t.height = s.height, t.depth = s.depth;
+        for (int face = 0; face < s.faces; ++face)
+            for (int z = 0; z < s.depth; ++z)
+                for (int y = 0; y < s.height; ++y)
+                    for (int x = 0; x < s.width; ++x) {
+                        const crosscheck::Vec4 v = crosscheck::texel(p.slot, target, x, y, z, face);
+                        t.texels.push_back({v[0], v[1], v[2], v[3]});
+                    }
+        in.textures[p.slot] = t;
+    }
+    return in;
+}
+
+[[noreturn]] void oracleMismatch(const char* where, int p, const std::string& why, const cgc::Compiled& out,
+                                 const crosscheck::Stages& stages) {
+    std::fprintf(stderr,
+                 "compiler fault: the program computes something else than the reference interpreter (%s at pixel "
+                 "(%d, %d): %s)\n--- program:\n%s--- IR:\n%s---\n",
+                 where, p % crosscheck::kWidth, p / crosscheck::kWidth, why.c_str(), out.text.c_str(),
+                 cgc::ir::print(stages.after).c_str());
+    std::abort();
+}
+
+// The optimised IR on the CPU field against the reference interpreter.
+void compareWithOracle(const cgc::interp::Program& oracle, const cgc::Compiled& out, const crosscheck::Stages& stages) {
+    const std::vector<std::uint8_t> used = cgc::ir::usedComponents(stages.after);
+    for (int p = 0; p < crosscheck::kPixels; ++p) {
+        const cgc::ir::Result r = crosscheck::run(stages.after, used, cpuField[std::size_t(p)]).result;
+        oracle::Pixel got;
+        std::copy(r.color.begin(), r.color.end(), got.rgba);
+        got.killed = r.killed;
+        const std::string why =
+            oracle::judge(oracle, oracleInputs(cpuField[std::size_t(p)], out.parameters), got, &oracleCpuTally);
+        if (!why.empty()) oracleMismatch("on the CPU", p, why, out, stages);
+    }
+    ++oraclePrograms;
 }
 
 // Both forms on Mesa over the field, pixel by pixel.
-void compareOnGL(const cgc::Compiled& plain, const cgc::Compiled& optimised, const crosscheck::Stages& stages) {
+void compareOnGL(const cgc::Compiled& plain, const cgc::Compiled& optimised, const crosscheck::Stages& stages,
+                 const cgc::interp::Program* oracle) {
     std::set<std::pair<int, cgc::ir::TexTarget>> lookups;
     int locals = 0;
     bool writesColour = false;
@@ -184,6 +250,15 @@ void compareOnGL(const cgc::Compiled& plain, const cgc::Compiled& optimised, con
     }
     const std::vector<std::uint8_t> usedBefore = cgc::ir::usedComponents(stages.before),
                                     usedAfter = cgc::ir::usedComponents(stages.after);
+    for (int p = 0; oracle && p < crosscheck::kPixels; ++p) {
+        const cgc::ir::Result r = pictures[1].at(p);
+        oracle::Pixel got;
+        std::copy(r.color.begin(), r.color.end(), got.rgba);
+        got.killed = r.killed;
+        const std::string why = oracle::judge(*oracle, oracleInputs(field->fragments()[std::size_t(p)], optimised.parameters),
+                                              got, &oracleGlTally);
+        if (!why.empty()) oracleMismatch("on GL", p, why, optimised, stages);
+    }
     for (int p = 0; p < crosscheck::kPixels; ++p) {
         cgc::ir::Result want = pictures[0].at(p), got = pictures[1].at(p);
         want.wroteColor = got.wroteColor = writesColour;
@@ -286,8 +361,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!why.empty()) mismatch("on the CPU", why, plain, out, stages);
     ++cpuPrograms;
 
+    cgc::interp::Program oracle;
+    bool haveOracle = false;
+    if (stages.after.insts.size() <= kMaxInstructionsForOracle) {
+        std::string error;
+        if (!oracle.load(std::string(source, size), kName, options, &error))
+            failed("the reference interpreter rejects what the compiler accepts", out, ": " + error);
+        compareWithOracle(oracle, out, stages);
+        haveOracle = true;
+    }
+
     if (field && plain.ok && plain.text != out.text && plain.stats.instructions <= kMaxInstructionsOnGL &&
         out.stats.instructions <= kMaxInstructionsOnGL)
-        compareOnGL(plain, out, stages);
+        compareOnGL(plain, out, stages, haveOracle ? &oracle : nullptr);
     return 0;
 }

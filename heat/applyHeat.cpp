@@ -3,15 +3,6 @@
 
 #include <GL/glew.h>
 
-const CellOffset initialPattern[17] = {
-    // left eye
-    {-2, 3}, {-3, 3}, {-3, 2}, {-2, 2},
-    // right eye
-    {2, 3}, {3, 3}, {3, 2}, {2, 2},
-    // mouth, corner to corner
-    {-4, -1}, {-3, -2}, {-2, -3}, {-1, -4}, {0, -4}, {1, -4}, {2, -3}, {3, -2}, {4, -1},
-};
-
 void applyHeat(int x, int y) {
     const int entryBuffer = currentBuffer;
     FramebufferObject& target = heatBuffers[entryBuffer];

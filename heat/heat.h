@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cg/cgGL.h"
+#include "heat/pattern.h"
 
 #include <string>
 
@@ -38,13 +39,6 @@ HeatShaderReload reloadHeatShaderIfSaved();
 extern int heatShaderReloads;
 void heatStep();
 void applyHeat(int x, int y);
-
-// The smiling face stamped on the first frame, as offsets from the grid
-// centre, in stamping order.
-struct CellOffset {
-    int dx, dy;
-};
-extern const CellOffset initialPattern[17];
 
 // One GL_QUADS quad over the unit square with texel-unit texture
 // coordinates (0, 0) to (width, height): with the unit square mapped onto a

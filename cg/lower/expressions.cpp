@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 
 namespace cgc::lowering {
 
@@ -314,6 +315,13 @@ Value Lowerer::builtinCall(const Expr* e, const CallInfo& call) {
         }
     }
     b_.at(e->loc);
+    if (std::string_view(call.builtin->name) == "clip") {
+        // Like discard, clip kills only on the paths that reach it: elsewhere
+        // its argument reads as 0, which kills nothing.
+        Pred p = absolutePath();
+        if (p.kind == Pred::False) return Value{sig.result, {}, {}};
+        args[0].regs[0] = select(p, args[0].regs[0], b_.constant(0));
+    }
     Value result;
     if (!anyOut && call.builtin->fold && call.builtin->fold(b_, sig, args, &result)) return result;
     std::vector<Value> outs(n);

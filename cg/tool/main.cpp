@@ -7,6 +7,7 @@
 #include "cg/tool/output.h"
 #include "cg/ir/ir.h"
 #include "cg/pipeline.h"
+#include "cg/tool/eval.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +18,7 @@ namespace {
 
 const char kUsage[] =
     "usage: heat2d-cg [-O0] [-o OUT] FILE\n"
+    "       heat2d-cg --eval X,Y [--set NAME=v[,v...]]... [--trace] FILE\n"
     "Compiles a shading-language file (FILE, or - for standard input) to an ARB\n"
     "fragment program, as heat2d compiles HeatShader.cg, without a window or OpenGL.\n"
     "A file that is already one (!!ARBfp1.0) is checked and printed as it is.\n"
@@ -25,6 +27,12 @@ const char kUsage[] =
     "  --print-ir          print the IR as lowering made it, on standard error\n"
     "  --print-after=PASS  print the IR after each round in which PASS changed it\n"
     "  --help   show this text\n"
+    "  --eval X,Y  run main for cell (X, Y) of the field heat2d starts with (64 x 64,\n"
+    "           the face stamped, row 0 at the bottom; TEXCOORD0 = (X+0.5, Y+0.5),\n"
+    "           invGridSize = 1/64, timestep = 0.4, every samplerRECT the field) in\n"
+    "           double precision, and print the colour it returns as four numbers\n"
+    "  --set NAME=v[,v...]  with --eval: give a uniform these values (one spreads)\n"
+    "  --trace  with --eval: print each assignment as it runs (FILE:LINE: x = value)\n"
     "Exit status: 0 compiled; 1 an error, told in one line on standard error\n"
     "(file:line:col: error: ...); 2 bad usage.\n";
 
@@ -112,9 +120,11 @@ int main(int argc, char** argv) {
     const char* output = nullptr;
     bool optionsEnded = false;
     Dumps dumps;
+    cgtool::EvalRequest eval;
+    bool evaluating = false;
+    std::string why;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        std::string why;
         if (!optionsEnded && dumpOption(arg, &dumps, &why)) {
             if (!why.empty()) return usage(why);
         } else if (!optionsEnded && (arg == "--help" || arg == "-h")) {
@@ -125,6 +135,13 @@ int main(int argc, char** argv) {
             if (++i == argc) return usage("-o needs a file name");
             if (output) return usage("-o is given twice");
             output = argv[i];
+        } else if (!optionsEnded && (arg == "--eval" || arg == "--set")) {
+            if (++i == argc) return usage(arg + " needs a value");
+            const bool parsed = arg == "--eval" ? cgtool::parseCell(argv[i], &eval, &why) : cgtool::parseSet(argv[i], &eval, &why);
+            if (!parsed) return usage(why);
+            evaluating = evaluating || arg == "--eval";
+        } else if (!optionsEnded && arg == "--trace") {
+            eval.trace = true;
         } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -136,6 +153,8 @@ int main(int argc, char** argv) {
         }
     }
     if (!input) return usage("no file to compile");
+    if (!evaluating && (eval.trace || !eval.sets.empty())) return usage("--set and --trace need --eval");
+    if (evaluating && output) return usage("--eval prints to standard output; -o does not go with it");
 
     // Checked before anything is read or written: the source stays as it was.
     if (output && cgtool::sameFile(input, output)) {
@@ -145,12 +164,13 @@ int main(int argc, char** argv) {
     }
     const bool fromStdin = std::strcmp(input, "-") == 0;
     const std::string name = fromStdin ? "<stdin>" : input;
-    std::string text, why;
+    std::string text;
     if (!(fromStdin ? readStandardInput(&text, &why) : cgc::readSourceFile(input, &text, &why))) {
         std::fprintf(stderr, "heat2d-cg: cannot read %s: %s\n", cgc::quoted(name, cgc::kFileNameBytes).c_str(),
                      why.c_str());
         return 1;
     }
+    if (evaluating) return cgtool::evaluate(text, name, options, eval);
     const cgc::Compiled compiled = compileWithDumps(text, name, options, dumps);
     for (const std::string& w : compiled.warnings) std::fprintf(stderr, "%s\n", w.c_str());
     if (!compiled.ok) {
