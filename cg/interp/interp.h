@@ -11,9 +11,9 @@
 // a unit without a texture reads (0, 0, 0, 1).
 #pragma once
 
-#include "cg/compiler.h"
+#include "cg/options.h"
 #include "cg/diag.h"
-#include "cg/sema/types.h"
+#include "cg/types/types.h"
 
 #include <array>
 #include <cstdint>
