@@ -350,7 +350,7 @@ TEST(BenchRun, ShippedProgramsCompileWithinTheirBoundsAndQuickly) {
         // quarter second of quiet.
         {"reload_beyond_compile", "640x480", 0, 10},
         // The slowest program to load within the limits, well within 2 s of CPU.
-        {"load_multiply_chain", "128_instructions", 1, 2000},
+        {"load_multiply_chain", "256_instructions", 1, 2000},
     };
     for (const auto& b : bounds) {
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const bench::Row& r) { return r.name == b.name; });
