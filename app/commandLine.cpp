@@ -20,8 +20,9 @@ const char kUsage[] =
     "  Escape   quit\n"
     "\n"
     "The heat step is the file HeatShader.cg, read at start-up from the working\n"
-    "directory; build/ holds a link to shaders/HeatShader.cg. heat2d-cg, built\n"
-    "beside heat2d, checks an edit without a window: ./heat2d-cg HeatShader.cg\n"
+    "directory and again at each save while heat2d runs; build/ holds a link to\n"
+    "shaders/HeatShader.cg. heat2d-cg, built beside heat2d, checks an edit\n"
+    "without a window: ./heat2d-cg HeatShader.cg\n"
     "\n"
     "GLUT options: -display DISPLAY, -geometry WxH+X+Y, -iconic, -direct,\n"
     "-indirect, -gldebug, -sync. heat2d needs an X display (DISPLAY).\n";
