@@ -1,5 +1,7 @@
 #include "tests/cg/support/ArbRunner.h"
 
+#include "tests/support/FloatGL.h"
+
 namespace cgtest {
 
 namespace {
@@ -21,36 +23,6 @@ void vertexAttributes(const ArbRun& run, float u, float v) {
     glColor4f(c[0], c[1], c[2], c[3]);
 }
 
-GLuint makeTexture(const Texture& t) {
-    GLuint name = 0;
-    glGenTextures(1, &name);
-    glActiveTexture(GLenum(GL_TEXTURE0 + t.unit));
-    glBindTexture(t.target, name);
-    glTexParameteri(t.target, GL_TEXTURE_MIN_FILTER, GLint(t.filter));
-    glTexParameteri(t.target, GL_TEXTURE_MAG_FILTER, GLint(t.filter));
-    glTexParameteri(t.target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(t.target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(t.target, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
-    glTexParameteri(t.target, GL_TEXTURE_MAX_LEVEL, 0);
-    const float* data = t.rgba.empty() ? nullptr : t.rgba.data();
-    switch (t.target) {
-        case GL_TEXTURE_1D: glTexImage1D(t.target, 0, GL_RGBA32F, t.width, 0, GL_RGBA, GL_FLOAT, data); break;
-        case GL_TEXTURE_3D:
-            glTexImage3D(t.target, 0, GL_RGBA32F, t.width, t.height, t.depth, 0, GL_RGBA, GL_FLOAT, data);
-            break;
-        case GL_TEXTURE_CUBE_MAP:
-            for (int face = 0; face < 6; ++face) {
-                const float* faceData = data ? data + std::size_t(face) * t.width * t.height * 4 : nullptr;
-                glTexImage2D(GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face), 0, GL_RGBA32F, t.width, t.height, 0,
-                             GL_RGBA, GL_FLOAT, faceData);
-            }
-            break;
-        default: glTexImage2D(t.target, 0, GL_RGBA32F, t.width, t.height, 0, GL_RGBA, GL_FLOAT, data); break;
-    }
-    glActiveTexture(GL_TEXTURE0);
-    return name;
-}
-
 }  // namespace
 
 Rgba Ramp::at(int i, int j, int width, int height) const {
@@ -69,22 +41,11 @@ ArbResult runArb(const std::string& text, const ArbRun& run) {
     ArbResult result;
     result.width = run.width;
     result.height = run.height;
-    while (glGetError() != GL_NO_ERROR) {
-    }
-
-    GLuint program = 0;
-    glGenProgramsARB(1, &program);
-    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, program);
-    glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(text.size()), text.data());
-    glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &result.errorPosition);
-    const GLubyte* message = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
-    result.error = message ? reinterpret_cast<const char*>(message) : "";
-    result.loaded = result.errorPosition == -1 && glGetError() == GL_NO_ERROR;
-    if (!result.loaded) {
-        glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
-        glDeleteProgramsARB(1, &program);
-        return result;
-    }
+    const glharness::ArbProgram program(text);
+    result.errorPosition = program.position;
+    result.error = program.message;
+    result.loaded = program.loaded();
+    if (!result.loaded) return result;
     const struct {
         GLenum name;
         GLint* into;
@@ -103,25 +64,17 @@ ArbResult runArb(const std::string& text, const ArbRun& run) {
         glProgramLocalParameter4fARB(GL_FRAGMENT_PROGRAM_ARB, GLuint(n), l[0], l[1], l[2], l[3]);
     }
 
-    GLuint target = 0, framebuffer = 0, depth = 0;
-    glGenTextures(1, &target);
-    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, target);
-    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGBA32F, run.width, run.height, 0, GL_RGBA, GL_FLOAT, nullptr);
-    glBindTexture(GL_TEXTURE_RECTANGLE_ARB, 0);
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_RECTANGLE_ARB, target, 0);
-    if (run.depth) {
-        glGenRenderbuffers(1, &depth);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT32F, run.width, run.height);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    }
+    const glharness::FloatTarget target(run.width, run.height, GL_RGBA32F, {},
+                                        run.depth ? glharness::FloatTarget::Depth32F : glharness::FloatTarget::NoDepth);
     std::vector<GLuint> textures;
-    for (const Texture& t : run.textures) textures.push_back(makeTexture(t));
+    for (const Texture& t : run.textures) {
+        textures.push_back(glharness::makeFloatTexture(t.target, t.width, t.height, t.depth, t.rgba, t.filter));
+        glActiveTexture(GLenum(GL_TEXTURE0 + t.unit));
+        glBindTexture(t.target, textures.back());
+    }
+    glActiveTexture(GL_TEXTURE0);
 
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer());
     glPushAttrib(GL_ALL_ATTRIB_BITS);
     glViewport(0, 0, run.width, run.height);
     glDisable(GL_BLEND);
@@ -164,13 +117,8 @@ ArbResult runArb(const std::string& text, const ArbRun& run) {
     glPopMatrix();
     glPopAttrib();
 
-    result.rgba.assign(std::size_t(run.width) * std::size_t(run.height) * 4, 0.0f);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, run.width, run.height, GL_RGBA, GL_FLOAT, result.rgba.data());
-    if (run.depth) {
-        result.depth.assign(std::size_t(run.width) * std::size_t(run.height), 0.0f);
-        glReadPixels(0, 0, run.width, run.height, GL_DEPTH_COMPONENT, GL_FLOAT, result.depth.data());
-    }
+    result.rgba = target.read();
+    if (run.depth) result.depth = target.readDepth();
 
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     for (std::size_t n = 0; n < textures.size(); ++n) {
@@ -179,11 +127,6 @@ ArbResult runArb(const std::string& text, const ArbRun& run) {
     }
     glActiveTexture(GL_TEXTURE0);
     if (!textures.empty()) glDeleteTextures(GLsizei(textures.size()), textures.data());
-    if (depth) glDeleteRenderbuffers(1, &depth);
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteTextures(1, &target);
-    glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
-    glDeleteProgramsARB(1, &program);
     return result;
 }
 
