@@ -7,10 +7,12 @@
 #pragma once
 
 #include "fuzz/cross_check.h"
+#include "tests/support/FloatGL.h"
 
 #include <GL/glew.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,20 +55,11 @@ public:
     // Needs a current context with ARB fragment programs and float targets.
     // Returns "" or what is missing.
     std::string start() {
-        glGenTextures(1, &colour_);
-        glBindTexture(GL_TEXTURE_2D, colour_);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, kWidth, kHeight, 0, GL_RGBA, GL_FLOAT, nullptr);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glGenRenderbuffers(1, &depth_);
-        glBindRenderbuffer(GL_RENDERBUFFER, depth_);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH32F_STENCIL8, kWidth, kHeight);
-        glGenFramebuffers(1, &framebuffer_);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colour_, 0);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, depth_);
-        if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) return "no float target";
+        target_ = std::make_unique<glharness::FloatTarget>(kWidth, kHeight, GL_RGBA32F, std::vector<float>{},
+                                                           glharness::FloatTarget::Depth32FStencil8);
+        if (!target_->complete()) return "no float target";
+        // Left bound: every draw and read of the field is into it.
+        glBindFramebuffer(GL_FRAMEBUFFER, target_->framebuffer());
 
         glViewport(0, 0, kWidth, kHeight);
         glMatrixMode(GL_PROJECTION);
@@ -113,32 +106,7 @@ public:
     // The fragments as GL delivers them, for the CPU side.
     const std::vector<cgc::ir::Fragment>& fragments() const { return fragments_; }
 
-    // ARB text loaded into a program object of its own, deleted with it:
-    // drawing with an object whose text was replaced crashed in llvmpipe.
-    struct Program {
-        GLuint name = 0;
-        std::string error;  // "" or GL's complaint
-        explicit Program(const std::string& text) {
-            while (glGetError() != GL_NO_ERROR) {
-            }
-            glGenProgramsARB(1, &name);
-            glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, name);
-            glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, GLsizei(text.size()), text.data());
-            GLint position = 0;
-            glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &position);
-            const GLenum code = glGetError();
-            if (position == -1 && code == GL_NO_ERROR) return;
-            const GLubyte* message = glGetString(GL_PROGRAM_ERROR_STRING_ARB);
-            error = "GL error " + std::to_string(code) + " at position " + std::to_string(position) + ": " +
-                    (message ? reinterpret_cast<const char*>(message) : "");
-        }
-        ~Program() {
-            glBindProgramARB(GL_FRAGMENT_PROGRAM_ARB, 0);
-            glDeleteProgramsARB(1, &name);
-        }
-        Program(const Program&) = delete;
-        Program& operator=(const Program&) = delete;
-    };
+    using Program = glharness::ArbProgram;
 
     // Runs a loaded program over the field with `lookups` (unit, target)
     // bound and program.local[0 .. locals-1] set.
@@ -167,12 +135,9 @@ public:
         }
         glEnd();
         Picture out;
-        out.rgba.resize(std::size_t(kPixels) * 4);
-        out.depth.resize(std::size_t(kPixels));
-        out.stencil.resize(std::size_t(kPixels));
-        glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_FLOAT, out.rgba.data());
-        glReadPixels(0, 0, kWidth, kHeight, GL_DEPTH_COMPONENT, GL_FLOAT, out.depth.data());
-        glReadPixels(0, 0, kWidth, kHeight, GL_STENCIL_INDEX, GL_UNSIGNED_BYTE, out.stencil.data());
+        out.rgba = target_->read();
+        out.depth = target_->readDepth();
+        out.stencil = target_->readStencil();
         for (const auto& [unit, target] : lookups) {
             glActiveTexture(GLenum(GL_TEXTURE0 + unit));
             glBindTexture(glTarget(target), 0);
@@ -186,40 +151,19 @@ private:
         GLuint& name = textures_[{unit, target}];
         if (name) return name;
         const crosscheck::Shape s = crosscheck::shapeOf(target);
-        const GLenum t = glTarget(target);
-        glGenTextures(1, &name);
-        glBindTexture(t, name);
-        glTexParameteri(t, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(t, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexParameteri(t, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(t, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        glTexParameteri(t, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
-        glTexParameteri(t, GL_TEXTURE_MAX_LEVEL, 0);
-        for (int face = 0; face < s.faces; ++face) {
-            std::vector<float> rgba;
+        std::vector<float> rgba;
+        for (int face = 0; face < s.faces; ++face)
             for (int z = 0; z < s.depth; ++z)
                 for (int y = 0; y < s.height; ++y)
                     for (int x = 0; x < s.width; ++x) {
                         const cgc::ir::Vec4 v = crosscheck::texel(unit, target, x, y, z, face);
                         rgba.insert(rgba.end(), v.begin(), v.end());
                     }
-            switch (target) {
-                case cgc::ir::Tex1D: glTexImage1D(t, 0, GL_RGBA32F, s.width, 0, GL_RGBA, GL_FLOAT, rgba.data()); break;
-                case cgc::ir::Tex3D:
-                    glTexImage3D(t, 0, GL_RGBA32F, s.width, s.height, s.depth, 0, GL_RGBA, GL_FLOAT, rgba.data());
-                    break;
-                case cgc::ir::TexCube:
-                    glTexImage2D(GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face), 0, GL_RGBA32F, s.width, s.height, 0,
-                                 GL_RGBA, GL_FLOAT, rgba.data());
-                    break;
-                default: glTexImage2D(t, 0, GL_RGBA32F, s.width, s.height, 0, GL_RGBA, GL_FLOAT, rgba.data()); break;
-            }
-        }
-        glBindTexture(t, 0);
+        name = glharness::makeFloatTexture(glTarget(target), s.width, s.height, s.depth, rgba);
         return name;
     }
 
-    GLuint colour_ = 0, depth_ = 0, framebuffer_ = 0;
+    std::unique_ptr<glharness::FloatTarget> target_;
     std::map<std::pair<int, int>, GLuint> textures_;
     std::vector<cgc::ir::Fragment> fragments_;
 };
