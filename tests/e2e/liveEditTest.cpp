@@ -207,7 +207,9 @@ TEST_F(LiveEdit, fiftySavesInFiveSecondsKeepMemoryAndEndOnTheLastSave) {
     const int reloads = lines(kReloaded);
     EXPECT_GE(reloads, 10);
     EXPECT_LE(reloads, 50);
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(residentKiB() - before, 20 * 1024) << "from " << before << " KiB";
+#endif  // the sanitizers hold freed memory back for a while; their leak check judges this build at exit
     EXPECT_EQ(lines(".*ERROR.*"), 0) << app->output();
 }
 
