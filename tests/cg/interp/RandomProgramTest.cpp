@@ -72,19 +72,28 @@ void report(Figure* figure, std::uint64_t seed, const std::string& text, const s
 
 using RandomProgramsOnGL = FloatTargetTest;
 
-TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding) {
-    Figure figure;
-    const int seeds = seedCount(100);
+// Each seed's program that compiles, with the oracle loaded; counted in figure.
+template <class Check>
+void forEachProgram(Figure* figure, int seeds, std::uint64_t first, Check check) {
     for (int s = 0; s < seeds; ++s) {
-        const std::uint64_t seed = firstSeed(1000) + std::uint64_t(s);
+        const std::uint64_t seed = first + std::uint64_t(s);
         std::string text;
         cgc::Compiled compiled;
         cgc::interp::Program oracle;
-        ++figure.programs;
+        ++figure->programs;
         if (!compileSeed(seed, &text, &compiled, &oracle)) {
-            ++figure.rejected;
+            ++figure->rejected;
             continue;
         }
+        check(seed, text, compiled, oracle);
+    }
+}
+
+TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding) {
+    Figure figure;
+    forEachProgram(&figure, seedCount(100), firstSeed(1000), [&](std::uint64_t seed, const std::string& text,
+                                                            const cgc::Compiled& compiled,
+                                                            const cgc::interp::Program& oracle) {
         const cgtest::ArbRun run = oracletest::field(compiled.parameters);
         const cgtest::ArbResult gl = cgtest::runArb(compiled.text, run);
         ASSERT_TRUE(gl.loaded) << "seed " << seed << ": Mesa refused it: " << gl.error << "\n" << compiled.text;
@@ -98,7 +107,7 @@ TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding)
                 const std::string why = oracle::judge(oracle, oracletest::inputsAt(run, i, j), got, &figure.pixels);
                 if (!why.empty() && figure.pixels.mismatched == before + 1) report(&figure, seed, text, compiled.text, i, j, why);
             }
-    }
+    });
     figure.print("on GL");
     EXPECT_EQ(figure.pixels.mismatched, 0);
     // The generator keeps away from thresholds: few pixels need excusing.
@@ -111,17 +120,9 @@ TEST_F(RandomProgramsOnGL, matchTheOracleOnEveryPixelThatDoesNotHingeOnRounding)
 // thousands of seeds.
 TEST(RandomProgramsInTheIRInterpreter, matchTheOracleBeforeAndAfterOptimisation) {
     Figure figure;
-    const int seeds = seedCount(150);
-    for (int s = 0; s < seeds; ++s) {
-        const std::uint64_t seed = firstSeed(50000) + std::uint64_t(s);
-        std::string text;
-        cgc::Compiled compiled;
-        cgc::interp::Program oracle;
-        ++figure.programs;
-        if (!compileSeed(seed, &text, &compiled, &oracle)) {
-            ++figure.rejected;
-            continue;
-        }
+    forEachProgram(&figure, seedCount(150), firstSeed(50000), [&](std::uint64_t seed, const std::string& text,
+                                                            const cgc::Compiled& compiled,
+                                                            const cgc::interp::Program& oracle) {
         const crosscheck::Stages stages = crosscheck::runStages(text.data(), text.size(), "random.cg", {});
         ASSERT_EQ(stages.error, "");
         const cgtest::ArbRun run = oracletest::field(compiled.parameters);
@@ -137,7 +138,7 @@ TEST(RandomProgramsInTheIRInterpreter, matchTheOracleBeforeAndAfterOptimisation)
                     if (!why.empty() && figure.pixels.mismatched == before + 1)
                         report(&figure, seed, text, f == &stages.before ? "(unoptimised)" : "(optimised)", i, j, why);
                 }
-    }
+    });
     figure.print("in the IR interpreter");
     EXPECT_EQ(figure.pixels.mismatched, 0);
 }
