@@ -58,7 +58,46 @@ void reshape(int width, int height) {
     glViewport(0, 0, width, height);
 }
 
-void idle() { glutPostRedisplay(); }
+namespace {
+
+// Set by each press that leaves the window mode windowed, and again when
+// freeglut has left full screen but may still owe the window its old size:
+// its own restore runs after ours, a pass later.
+bool windowedPlacementDue = false;
+
+void placeWindowed() {
+    glutSetWindow(windowId);
+    glutPositionWindow(100, 100);
+    glutReshapeWindow(640, 480);
+}
+
+// Window-mode changes are made here, at most one per main-loop pass, never
+// from the key callback: freeglut queues them and runs them after the
+// callbacks, and without a window manager its full-screen toggle moves the
+// window by its own position and leaves a resize to the old size for the
+// following pass. Two changes queued in one pass undo each other's sizes and
+// leave freeglut's full-screen flag out of step with the window.
+void followWindowMode() {
+    const bool isFull = glutGet(GLUT_FULL_SCREEN) != 0;
+    if (fullscreen && !isFull) {
+        windowedPlacementDue = false;
+        // Screen-sized at the origin; the size also replaces a restore still
+        // queued from leaving full screen a pass ago.
+        glutPositionWindow(0, 0);
+        glutReshapeWindow(glutGet(GLUT_SCREEN_WIDTH), glutGet(GLUT_SCREEN_HEIGHT));
+        glutFullScreen();
+    } else if (!fullscreen && (isFull || windowedPlacementDue)) {
+        placeWindowed();  // leaves full screen first where freeglut is in it
+        windowedPlacementDue = isFull;
+    }
+}
+
+}  // namespace
+
+void idle() {
+    followWindowMode();
+    glutPostRedisplay();
+}
 
 void special(int, int, int) {}
 
@@ -67,14 +106,8 @@ void keyboard(unsigned char key, int, int) {
     case 27:
         std::exit(0);
     case 'f':
-        fullscreen = !fullscreen;
-        if (fullscreen) {
-            glutFullScreen();
-        } else {
-            glutSetWindow(windowId);
-            glutPositionWindow(100, 100);
-            glutReshapeWindow(640, 480);
-        }
+        fullscreen = !fullscreen;  // the next idle pass follows it
+        windowedPlacementDue = !fullscreen;
         break;
     case 'r':
         restartField();

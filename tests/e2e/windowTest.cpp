@@ -23,17 +23,12 @@ std::string describe(const WindowGeometry& g) {
            std::to_string(g.y) + ")";
 }
 
-// Full screen is the screen's size; where freeglut puts the window's origin
-// without a window manager is its own affair.
+// Full screen covers the screen exactly, also where no window manager
+// places the window.
 bool fillsScreen(AppRun& app) {
     int w = 0, h = 0;
     sscanf(runCommand("xdpyinfo | grep dimensions").c_str(), " dimensions: %dx%d", &w, &h);
-    return waitUntil(
-        [&] {
-            const WindowGeometry g = app.geometry();
-            return w > 0 && g.width == w && g.height == h;
-        },
-        5);
+    return w > 0 && geometryIs(app, {0, 0, w, h});
 }
 
 TEST_F(WindowTest, startupPrintsContextStringsThenBannerLineForLine) {
@@ -89,6 +84,41 @@ TEST_F(WindowTest, fTogglesFullScreenAndBackTo640x480At100_100) {
     app.key("f");
     EXPECT_TRUE(fillsScreen(app)) << describe(app.geometry());
     EXPECT_TRUE(app.running());
+}
+
+TEST_F(WindowTest, leavingFullScreenGives640x480At100_100WhateverCameBefore) {
+    // xdotool's key delay, in ms, between the presses of one burst: 0 puts
+    // several presses into one frame, 40 is a held key's repeat.
+    const struct {
+        int resizeTo;  // the window's width and height before the first press; 0 leaves it
+        int presses;
+        int delayMs;
+    } cases[] = {
+        {0, 2, 400}, {500, 2, 400}, {900, 2, 400}, {0, 2, 0},  {300, 3, 0},  {0, 4, 0},
+        {0, 5, 40},  {500, 6, 40},  {0, 7, 15},    {0, 10, 0}, {700, 11, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.presses) + " presses " + std::to_string(c.delayMs) + " ms apart, size " +
+                     std::to_string(c.resizeTo));
+        AppRun app;
+        ASSERT_NE(app.waitForWindow(), 0u) << app.output();
+        const std::string w = std::to_string(app.window());
+        if (c.resizeTo) {
+            runCommand("xdotool windowsize --sync " + w + " " + std::to_string(c.resizeTo) + " " +
+                       std::to_string(c.resizeTo * 3 / 4));
+            ASSERT_TRUE(geometryIs(app, {200, 100, c.resizeTo, c.resizeTo * 3 / 4})) << describe(app.geometry());
+        }
+        std::string keys;
+        for (int i = 0; i < c.presses; ++i) keys += " f";
+        app.key("--delay " + std::to_string(c.delayMs) + keys);
+        if (c.presses % 2) EXPECT_TRUE(fillsScreen(app)) << describe(app.geometry());
+        else EXPECT_TRUE(geometryIs(app, {100, 100, 640, 480})) << describe(app.geometry());
+        // The program's flag and the window still agree: one more press flips it.
+        app.key("f");
+        if (c.presses % 2) EXPECT_TRUE(geometryIs(app, {100, 100, 640, 480})) << describe(app.geometry());
+        else EXPECT_TRUE(fillsScreen(app)) << describe(app.geometry());
+        EXPECT_TRUE(app.running());
+    }
 }
 
 TEST_F(WindowTest, otherKeysChangeNothing) {
