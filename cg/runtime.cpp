@@ -173,7 +173,10 @@ void setValueUnguarded(CGparameter param, const char* call, int count, float x, 
         return;
     }
     const float v[4] = {x, y, z, w};
-    for (int i = 0; i < count; ++i) p->values[std::size_t(i)] = v[i];
+    // The compiled code reads a bool as 0 or 1 (`!b` is 1 - b), as the
+    // language reads any other value: true.
+    const bool boolean = p->info.typeName.compare(0, 4, "bool") == 0;
+    for (int i = 0; i < count; ++i) p->values[std::size_t(i)] = boolean ? float(v[i] != 0) : v[i];
     send(*p);
 }
 

@@ -293,7 +293,13 @@ Value Lowerer::uniformValue(TypeId type, int slot, int unit) {
     types_.eachRegister(type, [&](TypeId part) {
         const TypeInfo& i = types_.info(part);
         if (i.kind == TypeKind::Sampler) v.units.push_back({unit++, ir::TexTarget(int(i.sampler))});
-        else v.regs.push_back(shaped(b_.uniform(slot++), part));
+        else {
+            const Src u = b_.uniform(slot++);
+            // The runtime hands a bool over as 0 or 1: loop questions may
+            // split on it as on a comparison.
+            if (i.scalar == ScalarKind::Bool) booleans_[u.def] = true;
+            v.regs.push_back(shaped(u, part));
+        }
     });
     return v;
 }

@@ -117,6 +117,27 @@ TEST_F(CgRuntime, SettingAParameterKeepsTheBoundProgram) {
     EXPECT_TRUE(testgl::drainErrors().empty());
 }
 
+TEST_F(CgRuntime, ABoolIsTrueForEveryValueButZero) {
+    // `!b` and `&&` compute on 0 and 1; the loop's count rests on it too.
+    CGprogram p = load(
+        "float4 main(uniform bool b, uniform float u) : COLOR {\n"
+        " float s = 0;\n int n = 0;\n"
+        " while (n < 3) { if (u < 0.5 && !b) break; s += 1; n++; }\n"
+        " return float4(b ? 1 : 0, !b ? 1 : 0, s, (b || u > 0.5) ? 1 : 0);\n}\n");
+    CGparameter b = cgGetNamedParameter(p, "b"), u = cgGetNamedParameter(p, "u");
+    ASSERT_TRUE(b && u);
+    for (float value : {0.0f, 1.0f, 2.0f, -1.0f, 0.25f, -0.0f, 1e30f})
+        for (float uValue : {0.0f, 1.0f}) {
+            SCOPED_TRACE("b = " + std::to_string(value) + ", u = " + std::to_string(uValue));
+            cgGLSetParameter1f(b, value);
+            cgGLSetParameter1f(u, uValue);
+            const float t = value != 0 ? 1 : 0;
+            EXPECT_EQ(run(p), (std::vector<float>{t, 1 - t, uValue < 0.5f && !t ? 0.0f : 3.0f,
+                                                  t || uValue > 0.5f ? 1.0f : 0.0f}));
+        }
+    EXPECT_TRUE(testgl::drainErrors().empty());
+}
+
 TEST_F(CgRuntime, ADestroyedProgramLeavesGLAndItsHandlesAreRefused) {
     CGprogram gone = load(kConstantProgram), kept = load(kConstantProgram);
     CGparameter goneValue = cgGetNamedParameter(gone, "v"), keptValue = cgGetNamedParameter(kept, "v");

@@ -71,9 +71,17 @@ protected:
 };
 
 TEST_F(Painting, faceIsShownAndSpreads) {
-    const Screenshot early = shot();
+    // The window maps before its first frame is drawn.
+    Screenshot early;
+    RedStatistics first;
+    waitUntil(
+        [&] {
+            early = shot();
+            first = redStatistics(early);
+            return first.total > 0;
+        },
+        5);
     ASSERT_GT(early.width, 0);
-    const RedStatistics first = redStatistics(early);
     ASSERT_GT(first.total, 0) << "no heat on screen";
     // The face's cells average (32.5, 31.9): pixel (325, 240) of 640 x 480.
     EXPECT_NEAR(first.centreX, 325, 15);
