@@ -19,7 +19,7 @@ struct Settings {
     int depth = 3;             // of nested statements
     bool whileLoops = true;     // while and do loops with the counter in the body
     bool continueAndBreak = true;   // both in one loop
-    bool stepLast = false;          // while loops that step their counter after the body's breaks
+    bool stepLast = true;           // while loops that step their counter after the body's breaks
 };
 
 // The program for a seed: TEXCOORD0..3 and COLOR0 are float4 inputs,
