@@ -124,7 +124,8 @@ Val Machine::builtin(const ast::Expr* e, const CallInfo& call) {
         else if (f == "step") decide(a[1].v[i] - x, std::fmax(std::fabs(x), std::fabs(a[1].v[i])));
         else if (f == "fmod") decideInteger(x / a[1].v[i]);
         else if (f == "frexp" && x != 0) decideInteger(std::log2(std::fabs(x)));
-        else if (f == "atan2" && a[1].v[i] < 0) decide(x, a[1].v[i]);
+        // On the cut a zero's sign picks the side, and targets drop it.
+        else if (f == "atan2" && a[1].v[i] < 0) decide(x == 0 ? 1e-30 : x, a[1].v[i]);
     }
     if (f == "lit") decide(std::fmin(std::fabs(a[0].v[0]), std::fabs(a[1].v[0])), 1e-3);
     if (f == "faceforward") decide(dot(a[2].v, a[1].v), 1);

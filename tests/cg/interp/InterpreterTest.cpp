@@ -120,6 +120,33 @@ TEST(Interpreter, tracesEveryAssignmentWithItsLineAndValue) {
     EXPECT_EQ(trace, want);
 }
 
+TEST(Interpreter, aValueOnAJumpIsFlaggedAsRoundingsCall) {
+    // c = (0.5, -1, 2, 0.25): the jumps of floor, step and atan2's cut, met
+    // exactly, within rounding, and clear of them.
+    const struct {
+        const char* body;
+        bool near;
+    } rows[] = {
+        {"return atan2(ceil(-c.w), c.y);", true},  // -0 on the cut
+        {"return atan2(0, c.y);", true},
+        {"return atan2(c.x - 0.5, c.y);", true},
+        {"return atan2(1e-9, c.y);", true},
+        {"return atan2(0, c.x);", false},
+        {"return atan2(c.w, c.y);", false},
+        {"return floor(c.z + 1e-9);", true},
+        {"return floor(c.z + 0.25);", false},
+        {"return step(c.x, 0.5 + 1e-9);", true},
+        {"return (float4)(c.w * 4 > 1 + 1e-8);", true},
+        {"return (float4)(c.w * 4 > 0.5);", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.body);
+        const cgc::interp::Result r = run(row.body);
+        ASSERT_TRUE(r.ok) << r.error;
+        EXPECT_EQ(r.nearThreshold, row.near);
+    }
+}
+
 TEST(Interpreter, runTimeFaultsAreOneLocatedLine) {
     const struct {
         const char* body;
