@@ -30,7 +30,9 @@ void Machine::loadUniform(int symbol) {
         }
         auto it = inputs_.locals.find(slot++);
         Vec4 r = it == inputs_.locals.end() ? Vec4{0, 0, 0, 0} : it->second;
-        for (int c = 0; c < (i.kind == TypeKind::Vector ? i.cols : 1); ++c) v.push_back(r[std::size_t(c)]);
+        // As the runtime hands it over: a bool is 0 or 1.
+        for (int c = 0; c < (i.kind == TypeKind::Vector ? i.cols : 1); ++c)
+            v.push_back(i.scalar == ScalarKind::Bool ? double(r[std::size_t(c)] != 0) : r[std::size_t(c)]);
     });
 }
 

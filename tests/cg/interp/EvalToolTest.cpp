@@ -90,6 +90,21 @@ TEST(EvalTool, setOverridesAUniformAndTraceShowsALoopUpToItsBreak) {
     EXPECT_EQ(r.out, want);
 }
 
+TEST(EvalTool, aBoolSetToAnyValueButZeroIsTrueAsInHeat2d) {
+    const char* const source =
+        "float4 main(float2 c : TEXCOORD0, uniform bool b) : COLOR\n"
+        "{ return float4(b ? 1 : 0, !b ? 1 : 0, b == true ? 1 : 0, (float)b); }\n";
+    const struct {
+        const char* value;
+        const char* want;
+    } rows[] = {{"0", "0 1 0 0"}, {"1", "1 0 1 1"}, {"2", "1 0 1 1"}, {"-1", "1 0 1 1"}, {"0.25", "1 0 1 1"}};
+    for (const auto& row : rows) {
+        const Outcome r = tool(std::string("--eval 1,1 --set b=") + row.value, source);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(lastLine(r.out), row.want) << "b = " << row.value;
+    }
+}
+
 TEST(EvalTool, faultsAreOneLineAndAStatus) {
     const char* const loop = "float4 main(float2 c : TEXCOORD0, uniform float k) : COLOR { return k; }";
     const struct {
