@@ -336,7 +336,7 @@ TEST_P(HeatStepVariant, showsTheFaceThenSpreadsItAsHeatDoes) {
     const Spread a = spreadOf(first.field), b = spreadOf(later.field);
     // By a tenth at least: heat that spreads below the display's first level
     // shows as none, and where in the fast early fading the first look falls
-    // is the machine's affair (seen as little as +19 %).
+    // is the machine's affair (seen as little as +18 %).
     EXPECT_GT(b.outsideFace, a.outsideFace * 1.1)
         << "the cells around the face warm; the face's cells went from " << faceAtFirst << " to "
         << meanRed(later.field, kFace) << " in " << looks << " looks, total heat " << heat(first.field) << " to "
